@@ -1,0 +1,1 @@
+#include "panel_fixture.h"

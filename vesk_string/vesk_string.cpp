@@ -1,0 +1,194 @@
+#include "vesk_string.h"
+
+#include "decimal.h"
+
+#include <stdlib.h>
+#include <string.h>
+
+namespace {
+
+// Every empty string points here, so an empty string owns no memory.
+char sharedEmpty[1] = {'\0'};
+
+// Finds the lowest-numbered placeholder digit ('1'..'9') in text, or 0.
+char lowestPlaceholder(const char* text) {
+    char lowest = 0;
+    for (const char* p = text; *p != '\0'; ++p) {
+        if (p[0] == '%' && p[1] >= '1' && p[1] <= '9' && (lowest == 0 || p[1] < lowest))
+            lowest = p[1];
+    }
+    return lowest;
+}
+
+unsigned int countPlaceholders(const char* text, char digit) {
+    unsigned int count = 0;
+    for (const char* p = text; *p != '\0'; ++p) {
+        if (p[0] == '%' && p[1] == digit)
+            ++count;
+    }
+    return count;
+}
+
+} // namespace
+
+vesk_string::vesk_string() : text_(sharedEmpty), length_(0) {}
+
+vesk_string::vesk_string(const char* text) : text_(sharedEmpty), length_(0) {
+    if (text != 0)
+        assign(text, static_cast<unsigned int>(strlen(text)));
+}
+
+vesk_string::vesk_string(const vesk_string& other) : text_(sharedEmpty), length_(0) {
+    assign(other.text_, other.length_);
+}
+
+vesk_string::vesk_string(int n, char, unsigned int, int) : text_(sharedEmpty), length_(0) {
+    char digits[decimalCapacity];
+    unsigned int length = formatDecimal(n, digits);
+    assign(digits, length);
+}
+
+vesk_string::~vesk_string() {
+    if (text_ != sharedEmpty)
+        free(text_);
+}
+
+void vesk_string::assign(const char* text, unsigned int bytes) {
+    char* copy = sharedEmpty;
+    if (bytes > 0) {
+        copy = static_cast<char*>(malloc(bytes + 1));
+        if (copy == 0) {
+            copy = sharedEmpty;
+            bytes = 0;
+        } else {
+            memcpy(copy, text, bytes);
+            copy[bytes] = '\0';
+        }
+    }
+    // The old text is released only after the copy, so assigning from a
+    // piece of this string's own text is safe.
+    if (text_ != sharedEmpty)
+        free(text_);
+    text_ = copy;
+    length_ = bytes;
+}
+
+vesk_string& vesk_string::operator=(const char* text) {
+    assign(text == 0 ? sharedEmpty : text,
+           text == 0 ? 0 : static_cast<unsigned int>(strlen(text)));
+    return *this;
+}
+
+vesk_string& vesk_string::operator=(const vesk_string& other) {
+    if (this != &other)
+        assign(other.text_, other.length_);
+    return *this;
+}
+
+vesk_string& vesk_string::operator+=(const vesk_string& other) {
+    if (other.length_ == 0)
+        return *this;
+    unsigned int total = length_ + other.length_;
+    char* joined = static_cast<char*>(malloc(total + 1));
+    if (joined == 0)
+        return *this;
+    memcpy(joined, text_, length_);
+    memcpy(joined + length_, other.text_, other.length_);
+    joined[total] = '\0';
+    if (text_ != sharedEmpty)
+        free(text_);
+    text_ = joined;
+    length_ = total;
+    return *this;
+}
+
+vesk_string::operator const char*() const { return text_; }
+
+unsigned int vesk_string::length() const { return length_; }
+
+int vesk_string::toInt() const { return readLeadingInt(text_); }
+
+vesk_string::operator int() const { return readLeadingInt(text_); }
+
+int vesk_string::firstInt() const { return readFirstDigits(text_); }
+
+bool vesk_string::startsWith(const vesk_string& prefix) const {
+    return prefix.length_ <= length_ && memcmp(text_, prefix.text_, prefix.length_) == 0;
+}
+
+vesk_string vesk_string::arg(const vesk_string& value) const {
+    char digit = lowestPlaceholder(text_);
+    if (digit == 0)
+        return *this;
+    unsigned int places = countPlaceholders(text_, digit);
+    unsigned int total = length_ - 2 * places + places * value.length_;
+    char* filled = static_cast<char*>(malloc(total + 1));
+    if (filled == 0)
+        return vesk_string();
+    char* out = filled;
+    for (const char* p = text_; *p != '\0';) {
+        if (p[0] == '%' && p[1] == digit) {
+            memcpy(out, value.text_, value.length_);
+            out += value.length_;
+            p += 2;
+        } else {
+            *out++ = *p++;
+        }
+    }
+    *out = '\0';
+    vesk_string result;
+    result.text_ = filled;
+    result.length_ = total;
+    return result;
+}
+
+vesk_string vesk_string::arg(int n, char fill, unsigned int width, int base) const {
+    return arg(vesk_string(n, fill, width, base));
+}
+
+int vesk_string::split(char separator, vesk_string& left, vesk_string& right) const {
+    const char* found = static_cast<const char*>(memchr(text_, separator, length_));
+    if (found == 0) {
+        // Copy first: left or right may be this very string.
+        vesk_string whole(*this);
+        left = whole;
+        right = vesk_string();
+        return -1;
+    }
+    unsigned int offset = static_cast<unsigned int>(found - text_);
+    vesk_string before;
+    vesk_string after;
+    before.assign(text_, offset);
+    after.assign(found + 1, length_ - offset - 1);
+    left = before;
+    right = after;
+    return static_cast<int>(offset);
+}
+
+vesk_string operator+(const vesk_string& left, const vesk_string& right) {
+    vesk_string joined(left);
+    joined += right;
+    return joined;
+}
+
+vesk_string operator+(const vesk_string& left, const char* right) {
+    return left + vesk_string(right);
+}
+
+vesk_string operator+(const char* left, const vesk_string& right) {
+    return vesk_string(left) + right;
+}
+
+bool operator==(const vesk_string& left, const char* right) {
+    return strcmp(left, right == 0 ? "" : right) == 0;
+}
+
+bool operator==(const vesk_string& left, int n) {
+    char digits[decimalCapacity];
+    formatDecimal(n, digits);
+    return strcmp(left, digits) == 0;
+}
+
+bool operator!=(const vesk_string& left, const vesk_string& right) {
+    return left.length() != right.length() || strcmp(left, right) != 0;
+}
