@@ -5,6 +5,7 @@
 #include "dotted_message.h"
 #include "host_records.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <string>
