@@ -1,30 +1,34 @@
 #include "decimal.h"
 
+// 32-bit arithmetic only: the 32-bit Windows build has no runtime helpers for
+// 64-bit division.
 namespace {
 
-const long long intMax = 2147483647LL;
-const long long intMin = -2147483647LL - 1;
+const unsigned int intMaxMagnitude = 2147483647u;
+const unsigned int intMinMagnitude = 2147483648u;
 
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 bool isSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
-// Accumulates digits from text, stopping at the first non-digit; the magnitude
-// is capped just past the 32-bit range so it never overflows.
-long long readDigits(const char* text) {
-    long long magnitude = 0;
+// Accumulates digits from text up to the first non-digit; the magnitude stops
+// growing once it passes the 32-bit range, so it never overflows.
+unsigned int readDigits(const char* text) {
+    unsigned int magnitude = 0;
     for (; isDigit(*text); ++text) {
-        if (magnitude <= intMax + 1)
-            magnitude = magnitude * 10 + (*text - '0');
+        if (magnitude <= intMinMagnitude / 10)
+            magnitude = magnitude * 10 + static_cast<unsigned int>(*text - '0');
+        else
+            magnitude = intMinMagnitude + 1;
+        if (magnitude > intMinMagnitude)
+            magnitude = intMinMagnitude + 1;
     }
     return magnitude;
 }
 
-int clampToInt(long long value) {
-    if (value > intMax)
-        return static_cast<int>(intMax);
-    if (value < intMin)
-        return static_cast<int>(intMin);
-    return static_cast<int>(value);
+int signedValue(bool negative, unsigned int magnitude) {
+    if (negative)
+        return magnitude >= intMinMagnitude ? -2147483647 - 1 : -static_cast<int>(magnitude);
+    return magnitude > intMaxMagnitude ? 2147483647 : static_cast<int>(magnitude);
 }
 
 } // namespace
@@ -32,12 +36,11 @@ int clampToInt(long long value) {
 unsigned int formatDecimal(int n, char* out) {
     char reversed[decimalCapacity];
     unsigned int digits = 0;
-    // Work on the negative side so the most negative value needs no special case.
-    long long value = n < 0 ? n : -static_cast<long long>(n);
+    unsigned int magnitude = n < 0 ? 0u - static_cast<unsigned int>(n) : static_cast<unsigned int>(n);
     do {
-        reversed[digits++] = static_cast<char>('0' - value % 10);
-        value /= 10;
-    } while (value != 0);
+        reversed[digits++] = static_cast<char>('0' + magnitude % 10);
+        magnitude /= 10;
+    } while (magnitude != 0);
     unsigned int length = 0;
     if (n < 0)
         out[length++] = '-';
@@ -53,12 +56,11 @@ int readLeadingInt(const char* text) {
     bool negative = false;
     if (*text == '+' || *text == '-')
         negative = *text++ == '-';
-    long long magnitude = readDigits(text);
-    return clampToInt(negative ? -magnitude : magnitude);
+    return signedValue(negative, readDigits(text));
 }
 
 int readFirstDigits(const char* text) {
     while (*text != '\0' && !isDigit(*text))
         ++text;
-    return clampToInt(readDigits(text));
+    return signedValue(false, readDigits(text));
 }

@@ -1,0 +1,10 @@
+# The script library exports exactly one name, load_vesk_client_script, undecorated.
+execute_process(COMMAND ${READOBJ} --coff-exports ${LIBRARY} OUTPUT_VARIABLE out RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "llvm-readobj failed on ${LIBRARY}")
+endif()
+string(REGEX MATCHALL "Name: [^\n]+" names "${out}")
+if(NOT names STREQUAL "Name: load_vesk_client_script")
+  message(FATAL_ERROR "exports of ${LIBRARY} are [${names}], expected only load_vesk_client_script")
+endif()
+message(STATUS "exports: ${names}")
