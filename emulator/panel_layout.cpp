@@ -1,0 +1,88 @@
+#include "panel_layout.h"
+
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+std::string restOfLine(std::istringstream& in) {
+    std::string rest;
+    std::getline(in >> std::ws, rest);
+    return rest;
+}
+
+bool parseLine(const std::string& line, PanelLayout& layout, std::string& why) {
+    std::istringstream in(line);
+    std::string word;
+    in >> word;
+    if (word == "panel") {
+        in >> layout.panel;
+        layout.title = restOfLine(in);
+        return !layout.panel.empty() || (why = "panel needs a number", false);
+    }
+    if (word == "button" || word == "selector" || word == "list" || word == "label") {
+        LayoutControl control;
+        control.kind = word;
+        if (!(in >> control.id))
+            return why = word + " needs an id", false;
+        if (layout.find(control.id) != nullptr)
+            return why = "control " + control.id + " appears twice", false;
+        if (word == "label" && !(in >> control.destination))
+            return why = "label needs a destination number", false;
+        control.caption = restOfLine(in);
+        layout.controls.push_back(control);
+        return true;
+    }
+    if (word == "item") {
+        std::string id;
+        LayoutItem item;
+        if (!(in >> id >> item.page >> item.index))
+            return why = "item needs a control id, a page and an index", false;
+        item.caption = restOfLine(in);
+        for (LayoutControl& control : layout.controls)
+            if (control.id == id && (control.kind == "list" || control.kind == "selector")) {
+                control.items.push_back(item);
+                return true;
+            }
+        return why = "item for " + id + ", which is no list or selector above", false;
+    }
+    return why = "unknown line kind '" + word + "'", false;
+}
+
+} // namespace
+
+const LayoutControl* PanelLayout::find(const std::string& id) const {
+    for (const LayoutControl& control : controls)
+        if (control.id == id)
+            return &control;
+    return nullptr;
+}
+
+bool parsePanelLayout(const std::string& text, PanelLayout& layout, std::string& error) {
+    std::istringstream in(text);
+    std::string line;
+    for (int number = 1; std::getline(in, line); ++number) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        size_t start = line.find_first_not_of(" \t");
+        if (start == std::string::npos || line[start] == '#')
+            continue;
+        std::string why;
+        if (!parseLine(line.substr(start), layout, why)) {
+            error = "line " + std::to_string(number) + ": " + why;
+            return false;
+        }
+    }
+    return true;
+}
+
+bool readPanelLayout(const std::string& path, PanelLayout& layout, std::string& error) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file) {
+        error = "cannot open " + path;
+        return false;
+    }
+    std::ostringstream text;
+    text << file.rdbuf();
+    return parsePanelLayout(text.str(), layout, error);
+}

@@ -1,0 +1,34 @@
+// A panel layout file (".vesk_ui"), in the line format of docs/layout-format.md.
+#ifndef PANEL_LAYOUT_H
+#define PANEL_LAYOUT_H
+
+#include <string>
+#include <vector>
+
+struct LayoutItem {
+    int page = 0;
+    int index = 0;
+    std::string caption;
+};
+
+struct LayoutControl {
+    std::string id;
+    std::string kind; // button, selector, list, label
+    std::string caption;
+    int destination = 0;            // labels: the router destination they show
+    std::vector<LayoutItem> items;  // lists: the entries; selectors: the pages
+};
+
+struct PanelLayout {
+    std::string panel = "1";
+    std::string title;
+    std::vector<LayoutControl> controls;
+
+    const LayoutControl* find(const std::string& id) const;
+};
+
+// Reads a layout; on a bad line returns false with "line N: why" in error.
+bool readPanelLayout(const std::string& path, PanelLayout& layout, std::string& error);
+bool parsePanelLayout(const std::string& text, PanelLayout& layout, std::string& error);
+
+#endif

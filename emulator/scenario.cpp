@@ -1,0 +1,250 @@
+#include "scenario.h"
+
+#include "panel_host.h"
+
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+std::vector<std::string> wordsOf(const std::string& text) {
+    std::istringstream in(text);
+    std::vector<std::string> words;
+    for (std::string w; in >> w;)
+        words.push_back(w);
+    return words;
+}
+
+bool isInteger(const std::string& word) {
+    size_t start = !word.empty() && word[0] == '-' ? 1 : 0;
+    if (word.size() == start || word.size() > 11)
+        return false;
+    for (size_t i = start; i < word.size(); ++i)
+        if (word[i] < '0' || word[i] > '9')
+            return false;
+    long long value = std::stoll(word);
+    return value >= -2147483648LL && value <= 2147483647LL;
+}
+
+// Checks a step's shape; returns why it is wrong, or nothing.
+std::string checkShape(const ScenarioStep& s) {
+    const auto& w = s.words;
+    const std::string& v = s.verb;
+    auto onPanel = [&](size_t base) {
+        return w.size() == base || (w.size() == base + 2 && w[base] == "on");
+    };
+    if (v == "press")
+        return onPanel(1) ? "" : "press CONTROL [on PANEL]";
+    if (v == "pick")
+        return onPanel(2) ? "" : "pick CONTROL VALUE [on PANEL]";
+    if (v == "event")
+        return w.size() >= 2 ? "" : "event PANEL CONTROL [MESSAGE]";
+    if (v == "revertive")
+        return w.size() >= 2 && isInteger(w[0]) && isInteger(w[1]) ? ""
+                                                                     : "revertive DEVICE INDEX [TEXT]";
+    if (v == "route")
+        return w.size() >= 2 && isInteger(w[0]) ? "" : "route DESTINATION SOURCE";
+    if (v == "param" || v == "close")
+        return v == "close" && !w.empty() ? "close takes nothing" : "";
+    if (v == "tick")
+        return w.empty() || (w.size() == 1 && isInteger(w[0])) ? "" : "tick [TIMER]";
+    if (v == "wait")
+        return w.size() == 1 && isInteger(w[0]) && std::stoll(w[0]) >= 0 ? "" : "wait MILLISECONDS";
+    if (v == "expect") {
+        if (w.empty())
+            return "expect needs a command text, 'nothing', 'reply', 'control' or 'crosspoint'";
+        if (w[0] == "control")
+            return w.size() >= 3 ? "" : "expect control ID enabled|disabled|PROPERTY=VALUE";
+        if (w[0] == "crosspoint")
+            return w.size() == 3 && isInteger(w[1]) && (isInteger(w[2]) || w[2] == "none")
+                       ? ""
+                       : "expect crosspoint DESTINATION SOURCE";
+        return "";
+    }
+    return "unknown step '" + v + "'";
+}
+
+std::string afterWords(const std::string& text, size_t count) {
+    size_t at = 0;
+    for (size_t i = 0; i < count; ++i) {
+        at = text.find_first_not_of(' ', at);
+        at = text.find(' ', at);
+        if (at == std::string::npos)
+            return "";
+    }
+    return text.substr(at + 1);
+}
+
+class Player {
+  public:
+    explicit Player(PanelHost& host) : host_(host) {}
+
+    // Plays one step; false when an expectation failed.
+    bool play(const ScenarioStep& s) {
+        if (s.verb == "expect")
+            return expect(s);
+        if (!host_.isOpen())
+            return fail(s, "the panel is closed");
+        host_.takeCommands();
+        pending_.clear();
+        act(s);
+        pending_ = host_.takeCommands();
+        return true;
+    }
+
+  private:
+    void act(const ScenarioStep& s) {
+        const auto& w = s.words;
+        std::string panel = w.size() >= 2 && w[w.size() - 2] == "on" ? w.back() : "1";
+        if (s.verb == "press")
+            host_.controlEvent(panel, w[0], "button=pressed");
+        else if (s.verb == "pick")
+            pick(w[0], w[1], panel);
+        else if (s.verb == "event")
+            host_.controlEvent(w[0], w[1], afterWords(s.rest, 2));
+        else if (s.verb == "revertive")
+            host_.revertive(std::stoi(w[0]), std::stoi(w[1]), afterWords(s.rest, 2));
+        else if (s.verb == "route")
+            route(std::stoi(w[0]), afterWords(s.rest, 1));
+        else if (s.verb == "param")
+            reply_ = host_.parameter(s.rest);
+        else if (s.verb == "tick")
+            host_.timerTick(w.empty() ? 1 : std::stoi(w[0]));
+        else if (s.verb == "wait")
+            host_.wait(std::stoll(w[0]));
+        else if (s.verb == "close")
+            host_.close();
+    }
+
+    void pick(const std::string& control, const std::string& value, const std::string& panel) {
+        ControlState& state = host_.studio().control(control);
+        std::string property = state.kind == "selector" ? "page" : "index";
+        state.properties[property] = value;
+        host_.controlEvent(panel, control, property + "=" + value);
+    }
+
+    void route(int destination, const std::string& source) {
+        int number = isInteger(source) ? std::stoi(source) : host_.studio().sourceByName(source);
+        host_.routeAudio(destination, number);
+    }
+
+    bool expect(const ScenarioStep& s) {
+        const auto& w = s.words;
+        if (w[0] == "nothing" && w.size() == 1)
+            return pending_.empty() ||
+                   fail(s, "nothing more expected, got " + host_.shown(pending_.front()));
+        if (w[0] == "reply")
+            return expectReply(s);
+        if (w[0] == "control" && w.size() >= 3)
+            return expectControl(s);
+        if (w[0] == "crosspoint" && w.size() == 3)
+            return expectCrosspoint(s);
+        if (pending_.empty())
+            return fail(s, "expected " + s.rest + ", got nothing");
+        std::string next = host_.shown(pending_.front());
+        pending_.erase(pending_.begin());
+        return next == s.rest || fail(s, "expected " + s.rest + ", got " + next);
+    }
+
+    bool expectReply(const ScenarioStep& s) {
+        std::string wanted = afterWords(s.rest, 1);
+        if (wanted == "none")
+            return !reply_ || fail(s, "expected no reply, got \"" + *reply_ + "\"");
+        if (!reply_)
+            return fail(s, "expected reply " + wanted + ", got none");
+        return *reply_ == wanted || fail(s, "expected reply " + wanted + ", got " + *reply_);
+    }
+
+    bool expectControl(const ScenarioStep& s) {
+        const auto& controls = host_.studio().controls();
+        auto found = controls.find(s.words[1]);
+        if (found == controls.end())
+            return fail(s, "no control " + s.words[1]);
+        const std::string what = afterWords(s.rest, 2);
+        if (what == "enabled" || what == "disabled") {
+            bool enabled = found->second.enabled;
+            return enabled == (what == "enabled") ||
+                   fail(s, s.words[1] + " is " + (enabled ? "enabled" : "disabled"));
+        }
+        size_t equals = what.find('=');
+        std::string property = what.substr(0, equals);
+        std::string value = equals == std::string::npos ? "" : what.substr(equals + 1);
+        auto prop = found->second.properties.find(property);
+        std::string actual = prop == found->second.properties.end() ? "(unset)" : prop->second;
+        return actual == value || fail(s, s.words[1] + " " + property + " is " + actual);
+    }
+
+    bool expectCrosspoint(const ScenarioStep& s) {
+        const auto& crosspoints = host_.studio().crosspoints();
+        auto found = crosspoints.find(std::stoi(s.words[1]));
+        std::string actual = found == crosspoints.end() ? "none" : std::to_string(found->second);
+        return actual == s.words[2] ||
+               fail(s, "destination " + s.words[1] + " has source " + actual);
+    }
+
+    bool fail(const ScenarioStep& s, const std::string& why) {
+        std::ostringstream line;
+        line << "FAILED " << s.file << ":" << s.line << ": " << why;
+        failures_.push_back(line.str());
+        host_.note(line.str());
+        return false;
+    }
+
+  public:
+    std::vector<std::string> failures_;
+
+  private:
+    PanelHost& host_;
+    std::vector<std::string> pending_;
+    std::optional<std::string> reply_;
+};
+
+} // namespace
+
+bool parseScenario(const std::string& file, const std::string& text,
+                   std::vector<ScenarioStep>& steps, std::string& error) {
+    std::istringstream in(text);
+    std::string line;
+    for (int number = 1; std::getline(in, line); ++number) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        size_t start = line.find_first_not_of(" \t");
+        if (start == std::string::npos || line[start] == '#')
+            continue;
+        std::string body = line.substr(start);
+        ScenarioStep step;
+        step.file = file;
+        step.line = number;
+        size_t space = body.find(' ');
+        step.verb = body.substr(0, space);
+        step.rest = space == std::string::npos ? "" : body.substr(space + 1);
+        step.words = wordsOf(step.rest);
+        std::string why = checkShape(step);
+        if (!why.empty()) {
+            error = file + ":" + std::to_string(number) + ": " + why;
+            return false;
+        }
+        steps.push_back(step);
+    }
+    return true;
+}
+
+bool readScenario(const std::string& path, std::vector<ScenarioStep>& steps, std::string& error) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file) {
+        error = path + ": cannot open";
+        return false;
+    }
+    std::ostringstream text;
+    text << file.rdbuf();
+    return parseScenario(path, text.str(), steps, error);
+}
+
+int playScenario(PanelHost& host, const std::vector<ScenarioStep>& steps) {
+    Player player(host);
+    for (const ScenarioStep& step : steps) {
+        if (!player.play(step))
+            break;
+    }
+    return static_cast<int>(player.failures_.size());
+}
