@@ -17,3 +17,8 @@ step "win32: configure, build, test under Wine"
 cmake --preset win32 >/dev/null
 cmake --build --preset win32
 ctest --preset win32
+
+step "win32-host: panel-host for Windows; every example on PELDAN.dll under Wine, transcripts compared"
+cmake --preset win32-host >/dev/null
+cmake --build --preset win32-host
+ctest --preset win32-host
