@@ -53,6 +53,8 @@ int run(const std::string& libraryPath, const std::vector<std::string>& scenario
 int main(int argc, char** argv) {
     CLI::App app{"panel-host: runs a panel script library in an emulated panel host"};
     app.require_subcommand(1);
+    // Paths like /work/... are paths, not Windows-style options, under Wine too.
+    app.allow_windows_style_options(false);
 
     std::string library;
     std::vector<std::string> scenarios;

@@ -1,6 +1,7 @@
 #include "panel_layout.h"
 
-#include <fstream>
+#include "text_file.h"
+
 #include <sstream>
 
 namespace {
@@ -77,12 +78,10 @@ bool parsePanelLayout(const std::string& text, PanelLayout& layout, std::string&
 }
 
 bool readPanelLayout(const std::string& path, PanelLayout& layout, std::string& error) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) {
+    std::string text;
+    if (!readTextFile(path, text)) {
         error = "cannot open " + path;
         return false;
     }
-    std::ostringstream text;
-    text << file.rdbuf();
-    return parsePanelLayout(text.str(), layout, error);
+    return parsePanelLayout(text, layout, error);
 }

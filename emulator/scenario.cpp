@@ -2,7 +2,8 @@
 
 #include "panel_host.h"
 
-#include <fstream>
+#include "text_file.h"
+
 #include <sstream>
 
 namespace {
@@ -230,14 +231,12 @@ bool parseScenario(const std::string& file, const std::string& text,
 }
 
 bool readScenario(const std::string& path, std::vector<ScenarioStep>& steps, std::string& error) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) {
+    std::string text;
+    if (!readTextFile(path, text)) {
         error = path + ": cannot open";
         return false;
     }
-    std::ostringstream text;
-    text << file.rdbuf();
-    return parseScenario(path, text.str(), steps, error);
+    return parseScenario(path, text, steps, error);
 }
 
 int playScenario(PanelHost& host, const std::vector<ScenarioStep>& steps) {

@@ -1,6 +1,7 @@
 #include "studio.h"
 
-#include <fstream>
+#include "text_file.h"
+
 #include <sstream>
 
 namespace {
@@ -30,14 +31,12 @@ Studio::Studio() {
 }
 
 bool Studio::loadStudioFile(const std::string& path, std::string& error) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) {
+    std::string text;
+    if (!readTextFile(path, text)) {
         error = "cannot open studio file " + path;
         return false;
     }
-    std::ostringstream text;
-    text << file.rdbuf();
-    if (!parseStudio(text.str(), error)) {
+    if (!parseStudio(text, error)) {
         error = path + ": " + error;
         return false;
     }
