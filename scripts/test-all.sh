@@ -22,3 +22,17 @@ step "win32-host: panel-host for Windows; every example on PELDAN.dll under Wine
 cmake --preset win32-host >/dev/null
 cmake --build --preset win32-host
 ctest --preset win32-host
+
+step "asan: whole native suite under AddressSanitizer and UndefinedBehaviorSanitizer"
+cmake --preset asan >/dev/null
+cmake --build --preset asan
+ctest --preset asan
+
+step "memcheck: native tests and examples under valgrind"
+scripts/memcheck.sh
+
+step "coverage: DLL code line coverage, at least 95%"
+scripts/coverage.sh 95
+
+step "fuzz: each libFuzzer target for ${FUZZ_SECONDS:-60}s"
+scripts/fuzz.sh "${FUZZ_SECONDS:-60}"

@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Runs each libFuzzer target for a bounded time (seconds, default 60) from the
+# seed corpus; any finding fails, and its input is kept in build/fuzz/findings.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+seconds=${1:-60}
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz >/dev/null
+mkdir -p build/fuzz/findings
+for target in parse decode script; do
+  corpus=build/fuzz/corpus/$target
+  mkdir -p "$corpus"
+  cp -n fuzz/corpus/$target/* "$corpus"/ 2>/dev/null || true
+  echo "fuzz: fuzz_$target for ${seconds}s"
+  build/fuzz/fuzz/fuzz_$target -max_total_time="$seconds" -print_final_stats=1 \
+    -artifact_prefix=build/fuzz/findings/$target- "$corpus" 2>build/fuzz/$target.log ||
+    { tail -40 build/fuzz/$target.log; echo "fuzz: fuzz_$target found a fault"; exit 1; }
+  grep -E 'stat::number_of_executed_units' build/fuzz/$target.log | sed "s/^/fuzz: $target /"
+done
