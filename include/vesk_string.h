@@ -20,6 +20,7 @@
 // - arg with no placeholder left returns the text unchanged. A placeholder is
 //   '%' followed by one digit 1 to 9; arg fills every occurrence of the
 //   lowest-numbered one.
+// - Texts shorter than 48 bytes are kept inside the string itself.
 // - When memory runs out, a string that cannot hold its text is left empty;
 //   nothing is thrown.
 #ifndef VESK_STRING_H
@@ -35,7 +36,13 @@
 #define VESK_STRING_API __attribute__((visibility("default")))
 #endif
 
+class vesk_string;
 class vesk_stringlistIterator;
+
+// The concatenation of two texts (a string and a string or a C text, in either order).
+VESK_STRING_API vesk_string operator+(const vesk_string& left, const vesk_string& right);
+VESK_STRING_API vesk_string operator+(const vesk_string& left, const char* right);
+VESK_STRING_API vesk_string operator+(const char* left, const vesk_string& right);
 
 class VESK_STRING_API vesk_string {
   public:
@@ -66,14 +73,24 @@ class VESK_STRING_API vesk_string {
     int split(char separator, vesk_string& left, vesk_string& right) const;
 
   private:
+    // Texts shorter than this live inside the string, so the short pieces that
+    // commands are made of need no allocation.
+    enum { inlineCapacity = 48 };
+    friend VESK_STRING_API vesk_string operator+(const vesk_string& left, const vesk_string& right);
+    friend VESK_STRING_API vesk_string operator+(const vesk_string& left, const char* right);
+    friend VESK_STRING_API vesk_string operator+(const char* left, const vesk_string& right);
     void assign(const char* text, unsigned int bytes);
-    char* text_;
+    // Makes room for a text of `bytes` in an empty string and ends it with a
+    // NUL; returns where to write it, or null (the string stays empty).
+    char* prepare(unsigned int bytes);
+    static vesk_string joined(const char* left, unsigned int leftBytes, const char* right,
+                              unsigned int rightBytes);
+    bool onHeap() const { return text_ != inline_; }
+    char* text_; // inline_ or a C-runtime block
     unsigned int length_;
+    char inline_[inlineCapacity];
 };
 
-VESK_STRING_API vesk_string operator+(const vesk_string& left, const vesk_string& right);
-VESK_STRING_API vesk_string operator+(const vesk_string& left, const char* right);
-VESK_STRING_API vesk_string operator+(const char* left, const vesk_string& right);
 VESK_STRING_API bool operator==(const vesk_string& left, const char* right);
 // True when the text is exactly the decimal form of n ("1", not "01").
 VESK_STRING_API bool operator==(const vesk_string& left, int n);

@@ -14,8 +14,6 @@ namespace {
 // and " 'ADD'" is 44 characters, so no command is ever cut short.
 enum { numericCommandCapacity = 48 };
 
-vesk_string quoted(const vesk_string& text) { return "'" + text + "'"; }
-
 
 // The standard text-to-integer reading of a reply token, kept within 32 bits.
 int tokenToInt(const char* token) {
@@ -40,9 +38,9 @@ void vesk_script_helper::handBack(void* reply) { host->callback(reply, vesk_hand
 bool vesk_script_helper::panelShow(const vesk_string& panel, const vesk_string& layoutFile,
                                    const vesk_string& third) {
     vesk_string path = scriptPath.length() == 0 ? layoutFile : scriptPath + "/" + layoutFile;
-    vesk_string command = "PS " + quoted(panel) + " " + quoted(path);
+    vesk_string command = "PS '" + panel + "' '" + path + "'";
     if (third.length() != 0)
-        command += " " + quoted(third);
+        command += " '" + third + "'";
     if (host == 0)
         return true;
     return send(command) != 0;
@@ -50,17 +48,17 @@ bool vesk_script_helper::panelShow(const vesk_string& panel, const vesk_string& 
 
 void vesk_script_helper::textPut(const vesk_string& property, const vesk_string& value,
                                  const vesk_string& panel, const vesk_string& control) {
-    send("TP '" + property + "=" + value + "' " + quoted(panel) + " " + quoted(control));
+    send("TP '" + property + "=" + value + "' '" + panel + "' '" + control + "'");
 }
 
 void vesk_script_helper::textPut(const vesk_string& propertyAndValue, const vesk_string& panel,
                                  const vesk_string& control) {
-    send("TP " + quoted(propertyAndValue) + " " + quoted(panel) + " " + quoted(control));
+    send("TP '" + propertyAndValue + "' '" + panel + "' '" + control + "'");
 }
 
 void vesk_script_helper::textGet(const vesk_string& property, const vesk_string& panel,
                                  const vesk_string& control, vesk_string& result) {
-    vesk_string command = "TG " + quoted(panel) + " " + quoted(control) + " " + quoted(property);
+    vesk_string command = "TG '" + panel + "' '" + control + "' '" + property + "'";
     result = "";
     void* reply = send(command);
     if (reply == 0)
@@ -85,11 +83,11 @@ void vesk_script_helper::textGet(const vesk_string& property, const vesk_string&
 }
 
 void vesk_script_helper::controlEnable(const vesk_string& panel, const vesk_string& control) {
-    send("CE " + quoted(panel) + " " + quoted(control));
+    send("CE '" + panel + "' '" + control + "'");
 }
 
 void vesk_script_helper::controlDisable(const vesk_string& panel, const vesk_string& control) {
-    send("CD " + quoted(panel) + " " + quoted(control));
+    send("CD '" + panel + "' '" + control + "'");
 }
 
 bool vesk_script_helper::getDev(vesk_string instrument, int* first, int* second) {

@@ -49,8 +49,11 @@ TEST(Allocations, NumericCommandsAllocateNothing) {
 
 TEST(Allocations, TheCounterSeesTheStringLayer) {
     size_t before = allocationCount();
-    vesk_string text("counted");
+    vesk_string longText("a text longer than what a string keeps inside itself");
     EXPECT_GE(allocationCount() - before, 1u);
+    size_t afterLong = allocationCount();
+    vesk_string shortText("kept inside");
+    EXPECT_EQ(allocationCount() - afterLong, 0u);
 }
 
 } // namespace

@@ -123,6 +123,25 @@ TEST(VeskString, SplitAtFirstOccurrence) {
     EXPECT_EQ(text(right), "b");
 }
 
+TEST(VeskString, TextsAcrossTheInlineLimitKeepEveryByte) {
+    for (size_t left = 40; left <= 52; ++left) {
+        for (size_t right = 0; right <= 10; ++right) {
+            std::string a(left, 'a'), b(right, 'b');
+            vesk_string joined = vesk_string(a.c_str()) + b.c_str();
+            ASSERT_EQ(text(joined), a + b);
+            ASSERT_EQ(joined.length(), left + right);
+            vesk_string appended(a.c_str());
+            appended += vesk_string(b.c_str());
+            ASSERT_EQ(text(appended), a + b);
+            vesk_string copy(joined);
+            copy = static_cast<const char*>(copy) + 1; // from its own text
+            ASSERT_EQ(text(copy), (a + b).substr(1));
+            vesk_string filled = vesk_string((a + "%1").c_str()).arg(b.c_str());
+            ASSERT_EQ(text(filled), a + b);
+        }
+    }
+}
+
 TEST(VeskString, ConcatenationInEveryOrder) {
     EXPECT_EQ(text("TP '" + vesk_string("x") + "'"), "TP 'x'");
     EXPECT_EQ(text(vesk_string("a") + vesk_string("")), "a");

@@ -7,9 +7,6 @@
 
 namespace {
 
-// Every empty string points here, so an empty string owns no memory.
-char sharedEmpty[1] = {'\0'};
-
 // Finds the lowest-numbered placeholder digit ('1'..'9') in text, or 0.
 char lowestPlaceholder(const char* text) {
     char lowest = 0;
@@ -31,51 +28,75 @@ unsigned int countPlaceholders(const char* text, char digit) {
 
 } // namespace
 
-vesk_string::vesk_string() : text_(sharedEmpty), length_(0) {}
+vesk_string::vesk_string() : text_(inline_), length_(0) { inline_[0] = '\0'; }
 
-vesk_string::vesk_string(const char* text) : text_(sharedEmpty), length_(0) {
+vesk_string::vesk_string(const char* text) : text_(inline_), length_(0) {
+    inline_[0] = '\0';
     if (text != 0)
         assign(text, static_cast<unsigned int>(strlen(text)));
 }
 
-vesk_string::vesk_string(const vesk_string& other) : text_(sharedEmpty), length_(0) {
+vesk_string::vesk_string(const vesk_string& other) : text_(inline_), length_(0) {
+    inline_[0] = '\0';
     assign(other.text_, other.length_);
 }
 
-vesk_string::vesk_string(int n, char, unsigned int, int) : text_(sharedEmpty), length_(0) {
-    char digits[decimalCapacity];
-    unsigned int length = formatDecimal(n, digits);
-    assign(digits, length);
+vesk_string::vesk_string(int n, char, unsigned int, int) : text_(inline_), length_(0) {
+    length_ = formatDecimal(n, inline_);
 }
 
 vesk_string::~vesk_string() {
-    if (text_ != sharedEmpty)
+    if (onHeap())
         free(text_);
+}
+
+char* vesk_string::prepare(unsigned int bytes) {
+    if (bytes >= inlineCapacity) {
+        char* block = static_cast<char*>(malloc(bytes + 1));
+        if (block == 0)
+            return 0;
+        text_ = block;
+    }
+    length_ = bytes;
+    text_[bytes] = '\0';
+    return text_;
 }
 
 void vesk_string::assign(const char* text, unsigned int bytes) {
-    char* copy = sharedEmpty;
-    if (bytes > 0) {
-        copy = static_cast<char*>(malloc(bytes + 1));
-        if (copy == 0) {
-            copy = sharedEmpty;
+    // The old text is released only after the copy, so assigning from a piece
+    // of this string's own text is safe.
+    char* old = onHeap() ? text_ : 0;
+    if (bytes < inlineCapacity) {
+        memmove(inline_, text, bytes);
+        text_ = inline_;
+    } else {
+        char* block = static_cast<char*>(malloc(bytes + 1));
+        if (block == 0) {
             bytes = 0;
+            text_ = inline_;
         } else {
-            memcpy(copy, text, bytes);
-            copy[bytes] = '\0';
+            memcpy(block, text, bytes);
+            text_ = block;
         }
     }
-    // The old text is released only after the copy, so assigning from a
-    // piece of this string's own text is safe.
-    if (text_ != sharedEmpty)
-        free(text_);
-    text_ = copy;
+    text_[bytes] = '\0';
     length_ = bytes;
+    free(old);
+}
+
+vesk_string vesk_string::joined(const char* left, unsigned int leftBytes, const char* right,
+                                unsigned int rightBytes) {
+    vesk_string result;
+    char* out = result.prepare(leftBytes + rightBytes);
+    if (out != 0) {
+        memcpy(out, left, leftBytes);
+        memcpy(out + leftBytes, right, rightBytes);
+    }
+    return result;
 }
 
 vesk_string& vesk_string::operator=(const char* text) {
-    assign(text == 0 ? sharedEmpty : text,
-           text == 0 ? 0 : static_cast<unsigned int>(strlen(text)));
+    assign(text == 0 ? "" : text, text == 0 ? 0 : static_cast<unsigned int>(strlen(text)));
     return *this;
 }
 
@@ -86,19 +107,8 @@ vesk_string& vesk_string::operator=(const vesk_string& other) {
 }
 
 vesk_string& vesk_string::operator+=(const vesk_string& other) {
-    if (other.length_ == 0)
-        return *this;
-    unsigned int total = length_ + other.length_;
-    char* joined = static_cast<char*>(malloc(total + 1));
-    if (joined == 0)
-        return *this;
-    memcpy(joined, text_, length_);
-    memcpy(joined + length_, other.text_, other.length_);
-    joined[total] = '\0';
-    if (text_ != sharedEmpty)
-        free(text_);
-    text_ = joined;
-    length_ = total;
+    if (other.length_ != 0)
+        *this = joined(text_, length_, other.text_, other.length_);
     return *this;
 }
 
@@ -121,11 +131,10 @@ vesk_string vesk_string::arg(const vesk_string& value) const {
     if (digit == 0)
         return *this;
     unsigned int places = countPlaceholders(text_, digit);
-    unsigned int total = length_ - 2 * places + places * value.length_;
-    char* filled = static_cast<char*>(malloc(total + 1));
-    if (filled == 0)
-        return vesk_string();
-    char* out = filled;
+    vesk_string result;
+    char* out = result.prepare(length_ - 2 * places + places * value.length_);
+    if (out == 0)
+        return result;
     for (const char* p = text_; *p != '\0';) {
         if (p[0] == '%' && p[1] == digit) {
             memcpy(out, value.text_, value.length_);
@@ -135,10 +144,6 @@ vesk_string vesk_string::arg(const vesk_string& value) const {
             *out++ = *p++;
         }
     }
-    *out = '\0';
-    vesk_string result;
-    result.text_ = filled;
-    result.length_ = total;
     return result;
 }
 
@@ -166,17 +171,19 @@ int vesk_string::split(char separator, vesk_string& left, vesk_string& right) co
 }
 
 vesk_string operator+(const vesk_string& left, const vesk_string& right) {
-    vesk_string joined(left);
-    joined += right;
-    return joined;
+    return vesk_string::joined(left.text_, left.length_, right.text_, right.length_);
 }
 
 vesk_string operator+(const vesk_string& left, const char* right) {
-    return left + vesk_string(right);
+    const char* text = right == 0 ? "" : right;
+    return vesk_string::joined(left.text_, left.length_, text,
+                               static_cast<unsigned int>(strlen(text)));
 }
 
 vesk_string operator+(const char* left, const vesk_string& right) {
-    return vesk_string(left) + right;
+    const char* text = left == 0 ? "" : left;
+    return vesk_string::joined(text, static_cast<unsigned int>(strlen(text)), right.text_,
+                               right.length_);
 }
 
 bool operator==(const vesk_string& left, const char* right) {
