@@ -114,6 +114,7 @@ TEST_F(CommandTest, GetDevReadsTwoNumbersAndHandsTheReplyBack) {
     const std::vector<DevCase> cases = {
         {"12 7", true, 12, 7},  {"5", true, 5, 0},      {"", true, 0, 0},
         {"'5' 6", true, 0, 5},  {"x y", true, 0, 0},    {" -3 +4", true, 0, -3},
+        {"99999999999 -99999999999", true, 2147483647, -2147483647 - 1},
         {nullptr, false, 0, 0},
     };
     ProbeScript script(&host, "");

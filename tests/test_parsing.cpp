@@ -146,6 +146,9 @@ TEST(DecodeVESKString, KeepsAtMostThirtyTwoTokens) {
     std::string empties(40, '\'');
     decodeVESKString e(empties.c_str(), '\'');
     EXPECT_EQ(e.tokenCount, 21); // slot 0 and one empty token per pair
+    std::string manyEmpties(80, '\'');
+    decodeVESKString f(manyEmpties.c_str(), '\'');
+    EXPECT_EQ(f.tokenCount, 32);
 }
 
 } // namespace
