@@ -151,6 +151,14 @@ void PanelHost::controlEvent(const std::string& panel, const std::string& contro
     deliverPending();
 }
 
+void PanelHost::pick(const std::string& panel, const std::string& control,
+                     const std::string& value) {
+    ControlState& state = studio_.control(control);
+    std::string property = state.kind == "selector" ? "page" : "index";
+    state.properties[property] = value;
+    controlEvent(panel, control, property + "=" + value);
+}
+
 void PanelHost::revertive(int device, int index, const std::string& text) {
     note("host> revertive " + std::to_string(device) + " " + std::to_string(index) + " " +
          quote(text));

@@ -32,6 +32,9 @@ class PanelHost {
 
     void controlEvent(const std::string& panel, const std::string& control,
                       const std::string& message);
+    // An operator's pick in a list or selector: the control keeps the value, and the
+    // event carries "page=VALUE" for a selector, "index=VALUE" otherwise.
+    void pick(const std::string& panel, const std::string& control, const std::string& value);
     void revertive(int device, int index, const std::string& text);
     // Sends a parameter message (none: a null text); returns the reply, if any.
     std::optional<std::string> parameter(const std::optional<std::string>& message);

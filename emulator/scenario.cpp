@@ -100,7 +100,7 @@ class Player {
         if (s.verb == "press")
             host_.controlEvent(panel, w[0], "button=pressed");
         else if (s.verb == "pick")
-            pick(w[0], w[1], panel);
+            host_.pick(panel, w[0], w[1]);
         else if (s.verb == "event")
             host_.controlEvent(w[0], w[1], afterWords(s.rest, 2));
         else if (s.verb == "revertive")
@@ -115,13 +115,6 @@ class Player {
             host_.wait(std::stoll(w[0]));
         else if (s.verb == "close")
             host_.close();
-    }
-
-    void pick(const std::string& control, const std::string& value, const std::string& panel) {
-        ControlState& state = host_.studio().control(control);
-        std::string property = state.kind == "selector" ? "page" : "index";
-        state.properties[property] = value;
-        host_.controlEvent(panel, control, property + "=" + value);
     }
 
     void route(int destination, const std::string& source) {

@@ -13,6 +13,9 @@ cmake --preset native >/dev/null
 cmake --build --preset native
 ctest --preset native
 
+step "browser: the panel in headless Chromium (screenshot in build/browser/panel.png)"
+(cd tests/browser && node --test panel.test.mjs)
+
 step "win32: configure, build, test under Wine"
 cmake --preset win32 >/dev/null
 cmake --build --preset win32

@@ -1,0 +1,60 @@
+#include "serve.h"
+
+#include "panel_server.h"
+
+#include <csignal>
+#include <iostream>
+
+namespace {
+
+PanelServer* running = nullptr;
+
+extern "C" void onStopSignal(int) {
+    if (running != nullptr)
+        running->stop();
+}
+
+} // namespace
+
+CLI::App* addServeCommand(CLI::App& app, ServeOptions& options) {
+    options.webRoot = PANEL_HOST_WEB_ROOT;
+    CLI::App* command = app.add_subcommand("serve", "run LIBRARY behind a browser panel");
+    command->add_option("library", options.library, "the panel script library")->required();
+    command->add_option("--port", options.port, "the TCP port (default 8080)")
+        ->check(CLI::Range(1, 65535));
+    command->add_option("--bind", options.bind, "the address to listen on (default 127.0.0.1)");
+    command->add_option("--web-root", options.webRoot, "the folder of the page and its assets");
+    command->add_option("--studio", options.studioFile, "a studio file over the built-in studio");
+    return command;
+}
+
+int serve(const ServeOptions& options) {
+    Studio studio;
+    std::string error;
+    if (!options.studioFile.empty() && !studio.loadStudioFile(options.studioFile, error)) {
+        std::cerr << "panel-host: " << error << "\n";
+        return 2;
+    }
+    ScriptLibrary library(options.library);
+    if (!library.loaded()) {
+        std::cerr << "panel-host: " << library.error() << "\n";
+        return 3;
+    }
+    PanelServer server(library, studio, options.webRoot);
+    if (!server.opened()) {
+        std::cerr << "panel-host: the export returned no script\n";
+        return 1;
+    }
+    running = &server;
+    std::signal(SIGINT, onStopSignal);
+    std::signal(SIGTERM, onStopSignal);
+    std::cout << "panel-host: panel 1 at http://" << options.bind << ":" << options.port << "/"
+              << std::endl;
+    bool listened = server.listen(options.bind, options.port);
+    running = nullptr;
+    if (!listened) {
+        std::cerr << "panel-host: cannot listen on " << options.bind << ":" << options.port << "\n";
+        return 2;
+    }
+    return 0;
+}
