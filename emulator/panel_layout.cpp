@@ -60,21 +60,13 @@ const LayoutControl* PanelLayout::find(const std::string& id) const {
 }
 
 bool parsePanelLayout(const std::string& text, PanelLayout& layout, std::string& error) {
-    std::istringstream in(text);
-    std::string line;
-    for (int number = 1; std::getline(in, line); ++number) {
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        size_t start = line.find_first_not_of(" \t");
-        if (start == std::string::npos || line[start] == '#')
-            continue;
+    return forEachContentLine(text, [&](int number, const std::string& line) {
         std::string why;
-        if (!parseLine(line.substr(start), layout, why)) {
-            error = "line " + std::to_string(number) + ": " + why;
-            return false;
-        }
-    }
-    return true;
+        if (parseLine(line, layout, why))
+            return true;
+        error = "line " + std::to_string(number) + ": " + why;
+        return false;
+    });
 }
 
 bool readPanelLayout(const std::string& path, PanelLayout& layout, std::string& error) {

@@ -197,15 +197,7 @@ class Player {
 
 bool parseScenario(const std::string& file, const std::string& text,
                    std::vector<ScenarioStep>& steps, std::string& error) {
-    std::istringstream in(text);
-    std::string line;
-    for (int number = 1; std::getline(in, line); ++number) {
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        size_t start = line.find_first_not_of(" \t");
-        if (start == std::string::npos || line[start] == '#')
-            continue;
-        std::string body = line.substr(start);
+    return forEachContentLine(text, [&](int number, const std::string& body) {
         ScenarioStep step;
         step.file = file;
         step.line = number;
@@ -219,8 +211,8 @@ bool parseScenario(const std::string& file, const std::string& text,
             return false;
         }
         steps.push_back(step);
-    }
-    return true;
+        return true;
+    });
 }
 
 bool readScenario(const std::string& path, std::vector<ScenarioStep>& steps, std::string& error) {
