@@ -3,7 +3,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-step() { printf '\n=== %s\n' "$*"; }
+steps=0
+# Each step runs only if every earlier one passed (set -e), so the count is of passed steps.
+step() { steps=$((steps + 1)); printf '\n=== %s\n' "$*"; }
 
 step "setup: Debian packages"
 scripts/setup-debian.sh
@@ -39,3 +41,5 @@ scripts/coverage.sh 95
 
 step "fuzz: each libFuzzer target for ${FUZZ_SECONDS:-60}s"
 scripts/fuzz.sh "${FUZZ_SECONDS:-60}"
+
+printf '\ntest-all: %d passed, 0 failed\n' "$steps"
