@@ -11,7 +11,7 @@ native_packages=(
   googletest libgtest-dev libgmock-dev               # unit tests
   libbenchmark-dev                                   # benchmarks
   libcli11-dev libcpp-httplib-dev nlohmann-json3-dev # panel-host: command line, HTTP, JSON
-  gcovr valgrind                                     # coverage, memcheck
+  gcovr valgrind libclang-rt-14-dev                  # coverage, memcheck; sanitizer and libFuzzer runtimes
   libwine-dev mingw-w64-i686-dev g++-mingw-w64-i686  # Windows headers, import libraries, 32-bit host
 )
 wine_packages=(wine wine32:i386)                     # running the 32-bit DLL
