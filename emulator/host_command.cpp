@@ -2,7 +2,6 @@
 
 #include <climits>
 #include <cstdlib>
-#include <sstream>
 
 namespace {
 

@@ -1,10 +1,8 @@
-#include <algorithm>
 // Feed and source selection, the flashing Take, and the route to the feed.
 #include "PELDAN.h"
 #include "panel_fixture.h"
 
-#include <functional>
-#include <map>
+#include <algorithm>
 
 // Test-only read access to the selection state.
 class PeldanProbe {
