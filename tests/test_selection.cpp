@@ -198,6 +198,9 @@ TEST_F(SelectionTest, FeedButtonsAreMarkedUnderTheRebuiltName) {
     EXPECT_EQ(PeldanProbe::destination(panel), 202);
     EXPECT_EQ(press("OS_"), (Commands{deselect(12), select(0)}));
     EXPECT_EQ(PeldanProbe::destination(panel), 190);
+    // The feed number saturates at the 32-bit limit; its destination wraps.
+    EXPECT_EQ(press("OS_99999999999"), (Commands{deselect(0), select(2147483647)}));
+    EXPECT_EQ(PeldanProbe::destination(panel), -2147483647 - 1 + 189);
 }
 
 TEST_F(SelectionTest, SourceZeroIsAChoiceAndNegativeDropsIt) {

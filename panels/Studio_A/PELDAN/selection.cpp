@@ -37,7 +37,10 @@ void PELDAN::chooseFeed(const vesk_string& controlId) {
     if (osChosen)
         showLook("KTSourceDeselected", feedButton());
     osNumber = controlId.firstInt();
-    destinationIndex = osNumber + feedDestinationOffset;
+    // A feed number near the 32-bit limit wraps, as the host's own arithmetic
+    // would, instead of overflowing.
+    destinationIndex = static_cast<int>(static_cast<unsigned int>(osNumber) +
+                                        static_cast<unsigned int>(feedDestinationOffset));
     showLook("KTSourceSelected", feedButton());
     osChosen = true;
     updateTake();
