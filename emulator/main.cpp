@@ -2,7 +2,7 @@
 // and plays scenarios against a simulated studio.
 #include "panel_host.h"
 #include "scenario.h"
-#include "script_library.h"
+#include "script_route.h"
 #include "studio.h"
 
 #include <CLI/CLI.hpp>
@@ -32,14 +32,17 @@ int run(const std::string& libraryPath, const std::vector<std::string>& scenario
         std::cerr << "panel-host: " << error << "\n";
         return badInput;
     }
-    ScriptLibrary library(libraryPath);
-    if (!library.loaded()) {
-        std::cerr << "panel-host: " << library.error() << "\n";
+    std::unique_ptr<ScriptRoute> route = openScriptRoute(libraryPath, error);
+    if (!route) {
+        std::cerr << "panel-host: " << error << "\n";
         return cannotLoad;
     }
     PanelHost host(studio, [](const std::string& line) { std::cout << line << "\n"; });
-    if (!host.open(library))
+    if (!host.open(*route)) {
+        std::cout << "panel-host: the script did not start, " << host.breaches().size()
+                  << " breaches\n";
         return failedChecks;
+    }
     int failures = playScenario(host, steps);
     host.close();
     size_t breaches = host.breaches().size();

@@ -1,13 +1,6 @@
 #include "panel_host.h"
 
-#include "dotted_message.h"
 #include "host_command.h"
-#include "host_records.h"
-
-#include <cstdint>
-#include <cstdlib>
-#include <cstring>
-#include <vector>
 
 namespace {
 
@@ -16,13 +9,11 @@ std::string quote(const std::string& text) { return "\"" + text + "\""; }
 } // namespace
 
 PanelHost::PanelHost(Studio& studio, Sink transcript)
-    : studio_(studio), transcript_(std::move(transcript)), endpoint_(*this) {}
+    : studio_(studio), transcript_(std::move(transcript)) {}
 
 PanelHost::~PanelHost() {
     if (isOpen())
         close();
-    for (auto& [buffer, text] : repliesOut_)
-        std::free(buffer);
 }
 
 std::string PanelHost::shown(const std::string& text) const {
@@ -34,31 +25,33 @@ std::string PanelHost::shown(const std::string& text) const {
     return out;
 }
 
-bool PanelHost::open(const ScriptLibrary& library) {
-    folder_ = library.folder();
+bool PanelHost::open(ScriptRoute& route) {
+    folder_ = route.folder();
     note("host: load_vesk_client_script(host, $SCRIPT_DIR)");
-    delivering_ = true;
-    script_ = library.loadFunction()(&endpoint_, folder_.c_str());
-    delivering_ = false;
-    if (script_ == nullptr) {
+    route_ = &route;
+    bool created = false;
+    if (!deliver("load_vesk_client_script", [&] { return route.load(*this, created); }))
+        return false;
+    if (!created) {
+        route_ = nullptr;
         note("host: the export returned no script");
         return false;
     }
     deliverPending();
-    return true;
+    return isOpen();
 }
 
 void PanelHost::close() {
     if (!isOpen())
         return;
     note("host: delete script");
-    delivering_ = true;
-    deleteScript(script_);
-    delivering_ = false;
-    script_ = nullptr;
+    ScriptRoute* route = route_;
+    deliver("delete", [route] { return route->destroy(); });
+    route_ = nullptr;
     studio_.pendingRevertives().clear();
     for (const auto& [buffer, text] : repliesOut_)
         breach("reply " + quote(shown(text)) + " was never handed back");
+    repliesOut_.clear();
 }
 
 void PanelHost::breach(const std::string& what) {
@@ -66,69 +59,75 @@ void PanelHost::breach(const std::string& what) {
     note("BREACH: " + what);
 }
 
-void* PanelHost::onScriptCall(void* data, int type) {
+template <class Call> bool PanelHost::deliver(const std::string& step, Call call) {
+    delivering_ = true;
+    CallOutcome outcome = call();
+    delivering_ = false;
+    if (outcome.ok())
+        return true;
+    breach("script fault in " + step + ": " + *outcome.fault);
+    route_ = nullptr; // the script's state is unknown: nothing more is delivered
+    return false;
+}
+
+bool PanelHost::callAllowed(int type) {
     if (saidGoodbye_)
         breach("call of type " + std::to_string(type) + " after the script said AS");
     if (!delivering_)
         breach("call of type " + std::to_string(type) + " outside a call from the host");
-    if (type == 0)
-        return data == nullptr ? (breach("null command text"), nullptr)
-                               : onCommand(static_cast<const char*>(data));
-    if (type == 5) {
-        onHandBack(data);
-        return nullptr;
-    }
-    breach("script sent type " + std::to_string(type) + ", which only the host sends");
-    return nullptr;
+    return true;
 }
 
-void* PanelHost::onCommand(const char* text) {
-    std::string command(text);
+std::optional<HostReply> PanelHost::onCommand(const std::optional<std::string>& text) {
+    callAllowed(0);
+    if (!text) {
+        breach("null command text");
+        return std::nullopt;
+    }
+    const std::string& command = *text;
     commands_.push_back(command);
     note("script> " + shown(command));
     std::string why;
     std::optional<HostCommand> parsed = parseHostCommand(command, why);
     if (!parsed) {
         breach("command does not parse (" + why + "): " + shown(command));
-        return nullptr;
+        return std::nullopt;
     }
     if (parsed->keyword == "AS") {
         saidGoodbye_ = true;
-        return nullptr;
+        return std::nullopt;
     }
     CommandOutcome outcome = studio_.execute(*parsed);
     for (const std::string& line : outcome.notes)
         note("  studio: " + shown(line));
     if (!outcome.reply)
-        return nullptr;
+        return std::nullopt;
     note("  reply " + quote(*outcome.reply));
-    if (!outcome.replyReturned) {
-        keptReplies_.push_back(*outcome.reply);
-        return const_cast<char*>(keptReplies_.back().c_str());
-    }
-    char* buffer = static_cast<char*>(std::malloc(outcome.reply->size() + 1));
-    std::memcpy(buffer, outcome.reply->c_str(), outcome.reply->size() + 1);
-    repliesOut_[buffer] = *outcome.reply;
-    return buffer;
+    return HostReply{*outcome.reply, outcome.replyReturned};
 }
 
-void PanelHost::onHandBack(void* buffer) {
-    auto found = repliesOut_.find(buffer);
+void PanelHost::onReplyLent(ScriptAddress at, const std::string& text) { repliesOut_[at] = text; }
+
+bool PanelHost::onHandBack(ScriptAddress at) {
+    callAllowed(5);
+    auto found = repliesOut_.find(at);
     if (found == repliesOut_.end()) {
         breach("hand-back of a buffer the host did not give out, or gave back already");
-        return;
+        return false;
     }
     note("  back " + quote(found->second));
-    std::free(buffer);
     repliesOut_.erase(found);
+    return true;
 }
 
-void* PanelHost::deliver(void* data, int type) {
-    delivering_ = true;
-    void* result = script_->callback(data, type);
-    delivering_ = false;
-    return result;
+void PanelHost::onOtherType(int type) {
+    callAllowed(type);
+    breach("script sent type " + std::to_string(type) + ", which only the host sends");
 }
+
+void PanelHost::onDebugOutput(const std::string& text) { note("  debug: " + quote(text)); }
+
+void PanelHost::onRouteBreach(const std::string& what) { breach(what); }
 
 void PanelHost::deliverPending() {
     auto& pending = studio_.pendingRevertives();
@@ -141,14 +140,13 @@ void PanelHost::deliverPending() {
 
 void PanelHost::controlEvent(const std::string& panel, const std::string& control,
                              const std::string& message) {
+    if (!isOpen())
+        return;
     note("host> control " + panel + " " + control + " " + message);
-    dottedMessage parsed(message.c_str());
-    controlEventRecord record{};
-    record.panel = panel.c_str();
-    record.controlId = control.c_str();
-    record.message = &parsed;
-    deliver(&record, 2);
-    deliverPending();
+    ScriptRoute* route = route_;
+    if (deliver("control event " + panel + " " + control + " " + message,
+                [&] { return route->controlEvent(panel, control, message); }))
+        deliverPending();
 }
 
 void PanelHost::pick(const std::string& panel, const std::string& control,
@@ -160,35 +158,56 @@ void PanelHost::pick(const std::string& panel, const std::string& control,
 }
 
 void PanelHost::revertive(int device, int index, const std::string& text) {
-    note("host> revertive " + std::to_string(device) + " " + std::to_string(index) + " " +
-         quote(text));
-    std::vector<char> bytes(sizeof(revertiveRecord) + text.size() + 1, 0);
-    auto* record = reinterpret_cast<revertiveRecord*>(bytes.data());
-    record->device = device;
-    record->index = index;
-    std::memcpy(record->text, text.c_str(), text.size() + 1);
-    deliver(record, 1);
-    deliverPending();
+    if (!isOpen())
+        return;
+    std::string step =
+        "revertive " + std::to_string(device) + " " + std::to_string(index) + " " + quote(text);
+    note("host> " + step);
+    ScriptRoute* route = route_;
+    if (deliver(step, [&] { return route->revertive(device, index, text); }))
+        deliverPending();
 }
 
 std::optional<std::string> PanelHost::parameter(const std::optional<std::string>& message) {
-    note("host> parameter " + (message ? quote(*message) : std::string("(null)")));
-    void* result = deliver(message ? const_cast<char*>(message->c_str()) : nullptr, 3);
-    std::optional<std::string> reply;
-    if (result != nullptr) {
-        reply = static_cast<const char*>(result);
-        note("  reply " + quote(*reply));
-        deliver(result, 5);
-        note("host> hand back " + quote(*reply));
+    if (!isOpen())
+        return std::nullopt;
+    std::string step = "parameter " + (message ? quote(*message) : std::string("(null)"));
+    note("host> " + step);
+    ScriptRoute* route = route_;
+    std::optional<ScriptReply> reply;
+    if (!deliver(step, [&] { return route->parameter(message, reply); }))
+        return std::nullopt;
+    if (!reply) {
+        deliverPending();
+        return std::nullopt;
     }
+    note("  reply " + quote(reply->text));
+    if (!deliver("hand-back of the reply " + quote(reply->text),
+                 [&] { return route->handBack(reply->at); }))
+        return reply->text;
+    note("host> hand back " + quote(reply->text));
     deliverPending();
-    return reply;
+    return reply->text;
 }
 
 void PanelHost::timerTick(int id) {
-    note("host> tick " + std::to_string(id) + " at " + std::to_string(studio_.now()) + " ms");
-    deliver(reinterpret_cast<void*>(static_cast<std::intptr_t>(id)), 4);
-    deliverPending();
+    if (!isOpen())
+        return;
+    std::string step = "tick " + std::to_string(id) + " at " + std::to_string(studio_.now()) + " ms";
+    note("host> " + step);
+    ScriptRoute* route = route_;
+    if (deliver(step, [&] { return route->tick(id); }))
+        deliverPending();
+}
+
+void PanelHost::notify(int type) {
+    if (!isOpen())
+        return;
+    std::string step = "notification type " + std::to_string(type);
+    note("host> " + step);
+    ScriptRoute* route = route_;
+    if (deliver(step, [&] { return route->notify(type); }))
+        deliverPending();
 }
 
 void PanelHost::wait(long long milliseconds) {

@@ -1,34 +1,35 @@
 // The emulated panel host: loads a script through its export, executes its
 // commands against the studio, delivers notifications one call at a time, and
-// checks the script's conduct as a strict host would.
+// checks the script's conduct as a strict host would. It reaches the script
+// only through a ScriptRoute, so it does not know how the script runs.
 #ifndef PANEL_HOST_H
 #define PANEL_HOST_H
 
-#include "script_abi.h"
-#include "script_library.h"
+#include "script_route.h"
 #include "studio.h"
 
-#include <deque>
 #include <functional>
 #include <map>
 #include <optional>
 #include <string>
 #include <vector>
 
-class PanelHost {
+class PanelHost : private ScriptHostSide {
   public:
     using Sink = std::function<void(const std::string& line)>;
 
     PanelHost(Studio& studio, Sink transcript);
-    ~PanelHost();
+    ~PanelHost() override;
     PanelHost(const PanelHost&) = delete;
     PanelHost& operator=(const PanelHost&) = delete;
 
-    // Creates the script through the library's export; false when it returns null.
-    bool open(const ScriptLibrary& library);
+    // Creates the script through the route's export; false when it returns null
+    // or faults. The route must outlive the host's use of it.
+    bool open(ScriptRoute& route);
     // Deletes the script, then checks that every reply came back.
     void close();
-    bool isOpen() const { return script_ != nullptr; }
+    // False before open, after close, and after a fault in the script.
+    bool isOpen() const { return route_ != nullptr; }
 
     void controlEvent(const std::string& panel, const std::string& control,
                       const std::string& message);
@@ -39,6 +40,8 @@ class PanelHost {
     // Sends a parameter message (none: a null text); returns the reply, if any.
     std::optional<std::string> parameter(const std::optional<std::string>& message);
     void timerTick(int id);
+    // A notification with null data that the script must ignore or merely accept.
+    void notify(int type);
     // Advances virtual time; every timer that falls due ticks, in time order.
     void wait(long long milliseconds);
     void routeAudio(int destination, int source);
@@ -53,31 +56,26 @@ class PanelHost {
     std::string shown(const std::string& text) const;
 
   private:
-    class Endpoint : public HostCallbackBase {
-      public:
-        explicit Endpoint(PanelHost& host) : host_(host) {}
-        void* callback(void* data, int type) override { return host_.onScriptCall(data, type); }
+    std::optional<HostReply> onCommand(const std::optional<std::string>& text) override;
+    void onReplyLent(ScriptAddress at, const std::string& text) override;
+    bool onHandBack(ScriptAddress at) override;
+    void onOtherType(int type) override;
+    void onDebugOutput(const std::string& text) override;
+    void onRouteBreach(const std::string& what) override;
 
-      private:
-        PanelHost& host_;
-    };
-
-    void* onScriptCall(void* data, int type);
-    void* onCommand(const char* text);
-    void onHandBack(void* buffer);
-    void* deliver(void* data, int type);
+    bool callAllowed(int type);
+    // Runs one call into the script; a fault ends the session. False on a fault.
+    template <class Call> bool deliver(const std::string& step, Call call);
     void deliverPending();
     void breach(const std::string& what);
 
     Studio& studio_;
     Sink transcript_;
-    Endpoint endpoint_;
-    ScriptObject* script_ = nullptr;
+    ScriptRoute* route_ = nullptr;
     std::string folder_;
     bool saidGoodbye_ = false;
     bool delivering_ = false;
-    std::map<void*, std::string> repliesOut_; // given to the script, not yet back
-    std::deque<std::string> keptReplies_;     // "PS" replies: the host's, never handed back; a deque keeps them in place
+    std::map<ScriptAddress, std::string> repliesOut_; // given to the script, not yet back
     std::vector<std::string> commands_;
     std::vector<std::string> breaches_;
 };

@@ -55,12 +55,12 @@ bool integer(const json& object, const char* key, int& out, httplib::Response& r
 
 } // namespace
 
-PanelServer::PanelServer(const ScriptLibrary& library, Studio& studio, const std::string& webRoot)
+PanelServer::PanelServer(ScriptRoute& route, Studio& studio, const std::string& webRoot)
     : studio_(studio), host_(studio, [this](const std::string& line) { record(line); }),
       start_(std::chrono::steady_clock::now()) {
     {
         std::lock_guard<std::mutex> hold(lock_);
-        opened_ = host_.open(library);
+        opened_ = host_.open(route);
     }
     server_.set_mount_point("/", webRoot);
     server_.set_payload_max_length(64 * 1024);

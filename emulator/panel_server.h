@@ -5,7 +5,7 @@
 #define PANEL_SERVER_H
 
 #include "panel_host.h"
-#include "script_library.h"
+#include "script_route.h"
 #include "studio.h"
 
 #include <httplib.h>
@@ -21,7 +21,7 @@
 
 class PanelServer {
   public:
-    PanelServer(const ScriptLibrary& library, Studio& studio, const std::string& webRoot);
+    PanelServer(ScriptRoute& route, Studio& studio, const std::string& webRoot);
     ~PanelServer();
     bool opened() const { return opened_; }
     // Serves until stop(); false when the address cannot be bound.

@@ -35,12 +35,12 @@ int serve(const ServeOptions& options) {
         std::cerr << "panel-host: " << error << "\n";
         return 2;
     }
-    ScriptLibrary library(options.library);
-    if (!library.loaded()) {
-        std::cerr << "panel-host: " << library.error() << "\n";
+    std::unique_ptr<ScriptRoute> route = openScriptRoute(options.library, error);
+    if (!route) {
+        std::cerr << "panel-host: " << error << "\n";
         return 3;
     }
-    PanelServer server(library, studio, options.webRoot);
+    PanelServer server(*route, studio, options.webRoot);
     if (!server.opened()) {
         std::cerr << "panel-host: the export returned no script\n";
         return 1;

@@ -3,7 +3,7 @@
 #include "panel_host.h"
 #include "panel_layout.h"
 #include "scenario.h"
-#include "script_library.h"
+#include "script_route.h"
 #include "studio.h"
 
 #include <gtest/gtest.h>
@@ -105,7 +105,15 @@ class HostRun : public ::testing::Test {
   protected:
     std::vector<std::string> transcript;
     Studio studio;
+    std::unique_ptr<ScriptRoute> route; // outlives the host, which deletes the script through it
     PanelHost host{studio, [this](const std::string& line) { transcript.push_back(line); }};
+
+    void openPanel() {
+        std::string error;
+        route = openScriptRoute(PELDAN_LIBRARY_PATH, error);
+        ASSERT_TRUE(route) << error;
+        ASSERT_TRUE(host.open(*route));
+    }
 
     int play(const std::string& text) {
         std::vector<ScenarioStep> steps;
@@ -122,9 +130,7 @@ class HostRun : public ::testing::Test {
 };
 
 TEST_F(HostRun, PlaysThePanelAndCatchesAWrongExpectation) {
-    ScriptLibrary library(PELDAN_LIBRARY_PATH);
-    ASSERT_TRUE(library.loaded()) << library.error();
-    ASSERT_TRUE(host.open(library));
+    openPanel();
     EXPECT_EQ(play("press OS_3\nexpect TP 'statesheet=KTSourceSelected' '1' 'OS_3'\n"
                    "pick SourceSel 17\nwait 3000\nexpect TP 'statesheet=KT_TakeLow' '1' 'Take'\n"
                    "expect TP 'statesheet=KT_TakeHigh' '1' 'Take'\n"
@@ -138,8 +144,7 @@ TEST_F(HostRun, PlaysThePanelAndCatchesAWrongExpectation) {
 }
 
 TEST_F(HostRun, RouterChangesReachRegisteredLabelsOnly) {
-    ScriptLibrary library(PELDAN_LIBRARY_PATH);
-    ASSERT_TRUE(host.open(library));
+    openPanel();
     EXPECT_EQ(play("route 12 MIC 2\nexpect TP 'text=MIC 2' '1' 'UMD_1'\n"
                    "route 30 MIC 2\nexpect nothing\nclose\nroute 12 MIC 1\n"),
               1);
@@ -156,10 +161,11 @@ TEST_F(HostRun, EachBreachOfTheBufferRulesIsReported) {
     for (const auto& [mode, expected] : cases) {
         Studio s;
         std::vector<std::string> lines;
+        std::string error;
+        std::unique_ptr<ScriptRoute> misbehaving = openScriptRoute(MISBEHAVING_LIBRARY_PATH, error);
+        ASSERT_TRUE(misbehaving) << error;
         PanelHost h(s, [&lines](const std::string& line) { lines.push_back(line); });
-        ScriptLibrary library(MISBEHAVING_LIBRARY_PATH);
-        ASSERT_TRUE(library.loaded()) << library.error();
-        ASSERT_TRUE(h.open(library));
+        ASSERT_TRUE(h.open(*misbehaving));
         h.parameter(mode);
         h.close();
         EXPECT_EQ(h.breaches().size(), 1u) << mode;
@@ -167,10 +173,17 @@ TEST_F(HostRun, EachBreachOfTheBufferRulesIsReported) {
     }
 }
 
-TEST(ScriptLibraryLoad, ReportsAMissingLibraryOrExport) {
-    ScriptLibrary missing("/nonexistent/PELDAN.so");
-    EXPECT_FALSE(missing.loaded());
-    EXPECT_NE(missing.error().find("cannot load"), std::string::npos);
+TEST(ScriptRouteOpen, RefusesWhatIsNotALibrary) {
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"/nonexistent/PELDAN.so", "cannot load /nonexistent/PELDAN.so: no such file"},
+        {"/tmp", "cannot load /tmp: not a regular file"},
+        {PELDAN_LAYOUT_PATH, "cannot load " PELDAN_LAYOUT_PATH
+                             ": not a panel script library of a kind this host runs"}};
+    for (const auto& [path, message] : cases) {
+        std::string error;
+        EXPECT_EQ(openScriptRoute(path, error), nullptr) << path;
+        EXPECT_EQ(error, message);
+    }
 }
 
 TEST(StudioTimers, TickInTimeOrder) {
