@@ -1,0 +1,207 @@
+#include "x86_machine.h"
+
+#include "pe_image.h"
+
+#include <unicorn/unicorn.h>
+
+#include <cstdio>
+
+namespace {
+
+int unicornRegister(X86Machine::Register r) {
+    static const int ids[] = {UC_X86_REG_EAX, UC_X86_REG_EBX, UC_X86_REG_ECX,
+                              UC_X86_REG_EDX, UC_X86_REG_ESI, UC_X86_REG_EDI,
+                              UC_X86_REG_EBP, UC_X86_REG_ESP, UC_X86_REG_EIP};
+    return ids[r];
+}
+
+std::uint32_t unicornPermissions(std::uint32_t permissions) {
+    std::uint32_t out = UC_PROT_NONE;
+    if (permissions & pageRead)
+        out |= UC_PROT_READ;
+    if (permissions & pageWrite)
+        out |= UC_PROT_WRITE;
+    if (permissions & pageExecute)
+        out |= UC_PROT_EXEC;
+    return out;
+}
+
+std::string hex(std::uint64_t value) {
+    char text[24];
+    std::snprintf(text, sizeof text, "0x%08llx", static_cast<unsigned long long>(value));
+    return text;
+}
+
+std::string accessFault(int type, std::uint64_t address) {
+    switch (type) {
+    case UC_MEM_READ_UNMAPPED:
+        return "read of unmapped memory at " + hex(address);
+    case UC_MEM_WRITE_UNMAPPED:
+        return "write to unmapped memory at " + hex(address);
+    case UC_MEM_FETCH_UNMAPPED:
+        return "jump to unmapped memory at " + hex(address);
+    case UC_MEM_WRITE_PROT:
+        return "write to read-only memory at " + hex(address);
+    case UC_MEM_READ_PROT:
+        return "read of unreadable memory at " + hex(address);
+    case UC_MEM_FETCH_PROT:
+        return "jump to non-executable memory at " + hex(address);
+    default:
+        return "bad memory access at " + hex(address);
+    }
+}
+
+} // namespace
+
+X86Machine::X86Machine() {
+    if (uc_open(UC_ARCH_X86, UC_MODE_32, &uc_) != UC_ERR_OK) {
+        uc_ = nullptr;
+        return;
+    }
+    uc_hook hook;
+    uc_hook_add(uc_, &hook, UC_HOOK_INTR, reinterpret_cast<void*>(&X86Machine::onInterrupt), this,
+                1, 0);
+    uc_hook_add(uc_, &hook, UC_HOOK_MEM_INVALID, reinterpret_cast<void*>(&X86Machine::onBadAccess),
+                this, 1, 0);
+}
+
+X86Machine::~X86Machine() {
+    if (uc_ != nullptr)
+        uc_close(uc_);
+}
+
+bool X86Machine::map(std::uint32_t address, std::uint32_t size, std::uint32_t permissions,
+                     std::string& error) {
+    if (uc_ == nullptr) {
+        error = "the CPU emulator could not start";
+        return false;
+    }
+    uc_err result = uc_mem_map(uc_, address, size, unicornPermissions(permissions));
+    if (result != UC_ERR_OK) {
+        error = "cannot map " + hex(address) + " (" + uc_strerror(result) + ")";
+        return false;
+    }
+    regions_[address] = {size, permissions};
+    return true;
+}
+
+bool X86Machine::allows(std::uint32_t address, std::uint64_t size,
+                        std::uint32_t permissions) const {
+    std::uint64_t at = address;
+    std::uint64_t end = at + size;
+    while (at < end) {
+        auto region = regions_.upper_bound(static_cast<std::uint32_t>(at));
+        if (region == regions_.begin())
+            return false;
+        --region;
+        std::uint64_t regionEnd = static_cast<std::uint64_t>(region->first) + region->second.size;
+        if (at >= regionEnd || (region->second.permissions & permissions) != permissions)
+            return false;
+        at = regionEnd;
+    }
+    return true;
+}
+
+bool X86Machine::mapped(std::uint32_t address, std::uint32_t size) const {
+    return allows(address, size, 0);
+}
+
+bool X86Machine::read(std::uint32_t address, void* out, std::size_t size) const {
+    return size == 0 || (mapped(address, static_cast<std::uint32_t>(size)) &&
+                         uc_mem_read(uc_, address, out, size) == UC_ERR_OK);
+}
+
+bool X86Machine::write(std::uint32_t address, const void* data, std::size_t size) {
+    return size == 0 || (mapped(address, static_cast<std::uint32_t>(size)) &&
+                         uc_mem_write(uc_, address, data, size) == UC_ERR_OK);
+}
+
+bool X86Machine::read32(std::uint32_t address, std::uint32_t& value) const {
+    std::uint8_t b[4];
+    if (!read(address, b, 4))
+        return false;
+    value = b[0] | b[1] << 8 | b[2] << 16 | static_cast<std::uint32_t>(b[3]) << 24;
+    return true;
+}
+
+bool X86Machine::write32(std::uint32_t address, std::uint32_t value) {
+    std::uint8_t b[4] = {static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8),
+                         static_cast<std::uint8_t>(value >> 16),
+                         static_cast<std::uint8_t>(value >> 24)};
+    return write(address, b, 4);
+}
+
+std::uint32_t X86Machine::reg(Register r) const {
+    std::uint32_t value = 0;
+    uc_reg_read(uc_, unicornRegister(r), &value);
+    return value;
+}
+
+void X86Machine::setReg(Register r, std::uint32_t value) {
+    uc_reg_write(uc_, unicornRegister(r), &value);
+}
+
+bool X86Machine::push(std::uint32_t value) {
+    std::uint32_t top = reg(esp) - 4;
+    setReg(esp, top);
+    return write32(top, value);
+}
+
+void X86Machine::fault(const std::string& what) {
+    if (fault_.empty())
+        fault_ = what;
+    uc_emu_stop(uc_);
+}
+
+void X86Machine::onInterrupt(uc_struct* uc, std::uint32_t number, void* self) {
+    auto* machine = static_cast<X86Machine*>(self);
+    std::uint32_t next = machine->reg(eip);
+    if (number != 0x80 || !machine->trap_) {
+        machine->fault("CPU exception " + std::to_string(number));
+        return;
+    }
+    machine->trap_(next);
+    (void)uc;
+}
+
+bool X86Machine::onBadAccess(uc_struct*, int type, std::uint64_t address, int, std::int64_t,
+                             void* self) {
+    auto* machine = static_cast<X86Machine*>(self);
+    if (machine->fault_.empty())
+        machine->fault_ = accessFault(type, address);
+    return false;
+}
+
+void X86Machine::onInstruction(uc_struct*, std::uint64_t, std::uint32_t, void* self) {
+    ++static_cast<X86Machine*>(self)->counted_;
+}
+
+void X86Machine::countInstructions(bool on) {
+    if (on && countHook_ == 0) {
+        uc_hook hook;
+        uc_hook_add(uc_, &hook, UC_HOOK_CODE, reinterpret_cast<void*>(&X86Machine::onInstruction),
+                    this, 1, 0);
+        countHook_ = hook;
+    } else if (!on && countHook_ != 0) {
+        uc_hook_del(uc_, countHook_);
+        countHook_ = 0;
+    }
+}
+
+X86Machine::Stop X86Machine::run(std::uint32_t start, std::uint32_t until, std::uint64_t budget) {
+    fault_.clear();
+    uc_err result = uc_emu_start(uc_, start, until, 0, budget);
+    Stop stop;
+    stop.at = reg(eip);
+    if (!fault_.empty()) {
+        stop.kind = Stop::fault;
+        stop.what = fault_;
+    } else if (result != UC_ERR_OK) {
+        stop.kind = Stop::fault;
+        stop.what = result == UC_ERR_INSN_INVALID ? "invalid instruction" : uc_strerror(result);
+    } else if (stop.at != until) {
+        stop.kind = Stop::budgetSpent;
+        stop.what = "ran past its budget of " + std::to_string(budget) + " instructions";
+    }
+    return stop;
+}

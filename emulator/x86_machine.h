@@ -1,0 +1,82 @@
+// A 32-bit x86 CPU with its memory, on the Unicorn emulator. The host maps
+// memory, reads and writes it regardless of protection, and runs code until
+// it returns to a stop address, faults, or spends its instruction budget.
+// Code reaches the host through trap stubs: `int 0x80` at a stub address
+// calls the trap handler, which reads the stack and sets registers.
+//
+// Threads: one thread at a time; handlers run on the thread that called run().
+#ifndef X86_MACHINE_H
+#define X86_MACHINE_H
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <string>
+
+struct uc_struct;
+
+class X86Machine {
+  public:
+    enum Register { eax, ebx, ecx, edx, esi, edi, ebp, esp, eip };
+
+    struct Stop {
+        enum Kind { returned, fault, budgetSpent } kind = returned;
+        std::string what; // for a fault: what went wrong
+        std::uint32_t at = 0; // the instruction address where it stopped
+    };
+    // Called for `int 0x80`; `next` is the address after the instruction.
+    using TrapHandler = std::function<void(std::uint32_t next)>;
+
+    X86Machine();
+    ~X86Machine();
+    X86Machine(const X86Machine&) = delete;
+    X86Machine& operator=(const X86Machine&) = delete;
+
+    // Maps [address, address + size) with pageRead/pageWrite/pageExecute; page aligned.
+    bool map(std::uint32_t address, std::uint32_t size, std::uint32_t permissions,
+             std::string& error);
+    bool mapped(std::uint32_t address, std::uint32_t size) const;
+    // Whether the emulated code may access the whole range with these permissions.
+    bool allows(std::uint32_t address, std::uint64_t size, std::uint32_t permissions) const;
+
+    // Host access: ignores protection, fails on unmapped memory.
+    bool read(std::uint32_t address, void* out, std::size_t size) const;
+    bool write(std::uint32_t address, const void* data, std::size_t size);
+    bool read32(std::uint32_t address, std::uint32_t& value) const;
+    bool write32(std::uint32_t address, std::uint32_t value);
+
+    std::uint32_t reg(Register r) const;
+    void setReg(Register r, std::uint32_t value);
+    // Pushes a 32-bit value on the emulated stack.
+    bool push(std::uint32_t value);
+
+    void onTrap(TrapHandler handler) { trap_ = std::move(handler); }
+    // From a trap handler: ends the run as a fault.
+    void fault(const std::string& what);
+
+    // Runs from `start` until the code reaches `until`, within `budget` instructions.
+    Stop run(std::uint32_t start, std::uint32_t until, std::uint64_t budget);
+
+    // Counting every instruction (slow; for measurements).
+    void countInstructions(bool on);
+    std::uint64_t instructionsCounted() const { return counted_; }
+
+  private:
+    struct Region {
+        std::uint32_t size;
+        std::uint32_t permissions;
+    };
+    static void onInterrupt(uc_struct* uc, std::uint32_t number, void* self);
+    static bool onBadAccess(uc_struct* uc, int type, std::uint64_t address, int size,
+                            std::int64_t value, void* self);
+    static void onInstruction(uc_struct* uc, std::uint64_t address, std::uint32_t size, void* self);
+
+    uc_struct* uc_ = nullptr;
+    std::map<std::uint32_t, Region> regions_; // by start address
+    TrapHandler trap_;
+    std::string fault_;
+    std::uint64_t counted_ = 0;
+    std::size_t countHook_ = 0;
+};
+
+#endif
