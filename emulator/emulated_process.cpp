@@ -357,7 +357,7 @@ bool EmulatedProcess::loadLibrary(const std::string& path, std::string& error) {
     if (!context.missing.empty()) {
         error = fileName + " imports what this host does not provide:";
         for (const std::string& name : context.missing)
-            error += " " + name;
+            error += (&name == &context.missing.front() ? " " : ", ") + name;
         return false;
     }
     for (std::size_t index : context.entryOrder) {
