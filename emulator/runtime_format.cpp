@@ -115,10 +115,9 @@ class Formatter {
                 why = "a %s argument runs into memory the script may not read";
                 return false;
             }
-            std::string shortSpec = spec;
-            int length = std::snprintf(nullptr, 0, shortSpec.c_str(), text.c_str());
+            int length = std::snprintf(nullptr, 0, spec.c_str(), text.c_str());
             std::string formatted(static_cast<std::size_t>(length > 0 ? length : 0), '\0');
-            std::snprintf(formatted.data(), formatted.size() + 1, shortSpec.c_str(), text.c_str());
+            std::snprintf(formatted.data(), formatted.size() + 1, spec.c_str(), text.c_str());
             out_ += formatted;
             return true;
         }
