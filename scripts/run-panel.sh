@@ -1,14 +1,18 @@
 #!/usr/bin/env bash
-# The main job: build the panel and run it in panel-host on every example
+# The main job: build the panel as the 32-bit Windows DLL it ships as, and run
+# that DLL in panel-host (on its CPU-emulated route) on every example
 # scenario, showing what the script sent and what the studio did.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/setup-debian.sh
+scripts/setup-debian.sh main
+echo "run-panel: building panel-host (native) and PELDAN.dll (win32)"
 cmake --preset native >/dev/null
-cmake --build --preset native --target PELDAN PELDAN_layout panel-host >/dev/null
+cmake --build --preset native --target panel-host >/dev/null
+cmake --preset win32 -DPELDAN_WINE_TESTS=OFF >/dev/null
+cmake --build --preset win32 --target PELDAN PELDAN_layout >/dev/null
 status=0
 for scenario in examples/*.scenario; do
   printf '\n===== %s\n' "$scenario"
-  build/native/emulator/panel-host run build/native/panels/Studio_A/PELDAN/PELDAN.so "$scenario" || status=1
+  build/native/emulator/panel-host run build/win32/bin/PELDAN.dll "$scenario" || status=1
 done
 exit $status

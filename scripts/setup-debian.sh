@@ -1,42 +1,59 @@
 #!/usr/bin/env bash
-# Installs what the builds and tests need on a fresh Debian machine (as root,
-# or through sudo). Packages already present are left alone.
+# Installs what the project needs on a fresh Debian machine (as root, or
+# through sudo). Packages already present are left alone.
+#   setup-debian.sh main    what the main job needs: build the panel and its DLL, run panel-host
+#   setup-debian.sh tests   that, plus what every test needs (Wine only where it can run)
 set -euo pipefail
+cd "$(dirname "$0")/.."
+mode=${1:-tests}
+case "$mode" in main | tests) ;; *) echo "usage: setup-debian.sh [main|tests]" >&2; exit 2 ;; esac
 
 SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 
-native_packages=(
-  cmake make g++ pkg-config clang clang-tools lld llvm  # compilers; clang-cl, lld-link, llvm-rc for Windows
-  googletest libgtest-dev libgmock-dev               # unit tests
-  libbenchmark-dev                                   # benchmarks
+packages=(
+  cmake make g++ pkg-config                          # the native build
+  clang clang-tools lld llvm                         # clang-cl, lld-link, llvm-rc: the Windows DLL
+  libwine-dev mingw-w64-i686-dev                     # Windows C runtime headers and import libraries
+  libunicorn-dev llvm-dev                            # panel-host's emulated route: x86 CPU, PE reading
   libcli11-dev libcpp-httplib-dev nlohmann-json3-dev # panel-host: command line, HTTP, JSON
-  gcovr valgrind libclang-rt-14-dev                  # coverage, memcheck; sanitizer and libFuzzer runtimes
-  libwine-dev mingw-w64-i686-dev g++-mingw-w64-i686  # Windows headers, import libraries, 32-bit host
+  googletest libgtest-dev libgmock-dev               # the native build configures its tests
 )
-wine_packages=(wine wine32:i386)                     # running the 32-bit DLL
-native_packages+=(chromium)                          # the browser panel's test
-command -v node >/dev/null 2>&1 || native_packages+=(nodejs npm)
+wine=()
+if [ "$mode" = tests ]; then
+  packages+=(
+    libbenchmark-dev                                 # benchmarks
+    gcovr valgrind libclang-rt-14-dev                # coverage, memcheck; sanitizer and libFuzzer runtimes
+    g++-mingw-w64-i686                               # panel-host as a Windows program
+    chromium                                         # the browser panel's test
+  )
+  command -v node >/dev/null 2>&1 || packages+=(nodejs npm)
+  if scripts/runs-32bit-programs.sh >/dev/null; then
+    wine=(wine wine32:i386)                          # running the 32-bit DLL under Wine
+  else
+    echo "setup: not installing Wine: $(scripts/runs-32bit-programs.sh)"
+  fi
+fi
 
-missing=()
-for p in "${native_packages[@]}" "${wine_packages[@]}"; do
-  dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
-done
 install_browser_test() {
   # playwright-core drives Debian's Chromium; it downloads no browser of its own.
-  if [ ! -d tests/browser/node_modules/playwright-core ]; then
+  if [ "$mode" = tests ] && [ ! -d tests/browser/node_modules/playwright-core ]; then
     echo "setup: npm packages for the browser test"
     (cd tests/browser && npm ci --no-audit --no-fund >/dev/null)
   fi
 }
-cd "$(dirname "$0")/.."
+
+missing=()
+for p in "${packages[@]}" "${wine[@]}"; do
+  dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
+done
 if [ ${#missing[@]} -eq 0 ]; then
   echo "setup: all packages present"
   install_browser_test
   exit 0
 fi
 echo "setup: installing ${missing[*]}"
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
+if [ ${#wine[@]} -gt 0 ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
   $SUDO dpkg --add-architecture i386
 fi
 $SUDO apt-get update -qq
