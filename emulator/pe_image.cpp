@@ -1,11 +1,8 @@
 #include "pe_image.h"
 
-#include <llvm/BinaryFormat/COFF.h>
-#include <llvm/Object/COFF.h>
-#include <llvm/Support/Error.h>
-#include <llvm/Support/MemoryBuffer.h>
-
+#include <algorithm>
 #include <cstring>
+#include <optional>
 
 namespace {
 
@@ -15,7 +12,16 @@ constexpr std::uint32_t maxImports = 4096;
 constexpr std::uint32_t maxExports = 65536;
 constexpr std::uint32_t maxNameLength = 1024;
 
-// Bounds-checked reads from the laid-out image.
+// The few PE constants this reader needs.
+constexpr std::uint16_t machineI386 = 0x14c;
+constexpr std::uint16_t fileIsDll = 0x2000;
+constexpr std::uint16_t pe32Magic = 0x10b;
+constexpr std::uint32_t sectionRead = 0x40000000, sectionWrite = 0x80000000,
+                        sectionExecute = 0x20000000;
+enum Directory : std::uint32_t { exportTable = 0, importTable = 1, baseRelocationTable = 5 };
+constexpr std::uint16_t relocationAbsolute = 0, relocationHighLow = 3;
+
+// Bounds-checked little-endian reads from the file or the laid-out image.
 class ImageReader {
   public:
     explicit ImageReader(const std::vector<std::uint8_t>& image) : image_(image) {}
@@ -55,19 +61,17 @@ class ImageReader {
     const std::vector<std::uint8_t>& image_;
 };
 
-std::string message(llvm::Error error) { return llvm::toString(std::move(error)); }
-
 std::uint32_t roundUpToPage(std::uint64_t size) {
     return static_cast<std::uint32_t>((size + pageSize - 1) / pageSize * pageSize);
 }
 
 std::uint32_t permissionsOf(std::uint32_t characteristics) {
     std::uint32_t permissions = 0;
-    if (characteristics & llvm::COFF::IMAGE_SCN_MEM_READ)
+    if (characteristics & sectionRead)
         permissions |= pageRead;
-    if (characteristics & llvm::COFF::IMAGE_SCN_MEM_WRITE)
+    if (characteristics & sectionWrite)
         permissions |= pageWrite;
-    if (characteristics & llvm::COFF::IMAGE_SCN_MEM_EXECUTE)
+    if (characteristics & sectionExecute)
         permissions |= pageExecute;
     return permissions;
 }
@@ -82,13 +86,8 @@ class PeReader {
         out_.fileName = fileName_;
         if (file_.size() > maxPeFileSize)
             return fail(error, "the file is larger than 64 MiB");
-        llvm::StringRef bytes(reinterpret_cast<const char*>(file_.data()), file_.size());
-        auto object = llvm::object::COFFObjectFile::create(llvm::MemoryBufferRef(bytes, fileName_));
-        if (!object)
-            return fail(error, "not a PE file (" + message(object.takeError()) + ")");
-        coff_ = object->get();
-        return header(error) && layOut(error) && imports(error) && exports(error) &&
-               fixups(error);
+        return headers(error) && header(error) && layOut(error) && imports(error) &&
+               exports(error) && fixups(error);
     }
 
   private:
@@ -97,25 +96,55 @@ class PeReader {
         return false;
     }
 
-    bool header(std::string& error) {
-        const llvm::object::pe32_header* pe = coff_->getPE32Header();
-        if (pe == nullptr)
+    // The DOS stub's pointer, the PE signature, the file header and the optional header.
+    bool headers(std::string& error) {
+        ImageReader file(file_);
+        std::uint16_t mz = 0;
+        std::uint32_t pe = 0, signature = 0;
+        if (!file.u16(0, mz) || mz != 0x5a4d || !file.u32(0x3c, pe) || !file.u32(pe, signature) ||
+            signature != 0x00004550)
+            return fail(error, "not a PE file");
+        std::uint16_t optionalSize = 0, magic = 0;
+        if (!file.u16(pe + 4, machine_) || !file.u16(pe + 6, sectionCount_) ||
+            !file.u16(pe + 20, optionalSize) || !file.u16(pe + 22, characteristics_))
+            return fail(error, "its file header runs past the end of the file");
+        std::uint32_t optional = pe + 24;
+        if (!file.u16(optional, magic) || magic != pe32Magic || optionalSize < 96 ||
+            !file.fits(optional, optionalSize))
             return fail(error, "not a 32-bit PE image");
-        if (coff_->getMachine() != llvm::COFF::IMAGE_FILE_MACHINE_I386)
+        file.u32(optional + 16, entryRva_);
+        file.u32(optional + 28, imageBase_);
+        file.u32(optional + 56, sizeOfImage_);
+        file.u32(optional + 60, sizeOfHeaders_);
+        std::uint32_t directoryCount = 0;
+        file.u32(optional + 92, directoryCount);
+        directoryCount = std::min<std::uint32_t>({directoryCount, 16u, (optionalSize - 96u) / 8u});
+        for (std::uint32_t i = 0; i < directoryCount; ++i) {
+            file.u32(optional + 96 + 8 * i, directories_[i][0]);
+            file.u32(optional + 100 + 8 * i, directories_[i][1]);
+        }
+        sectionTable_ = optional + optionalSize;
+        if (!file.fits(sectionTable_, 40u * sectionCount_))
+            return fail(error, "its section table runs past the end of the file");
+        return true;
+    }
+
+    bool header(std::string& error) {
+        if (machine_ != machineI386)
             return fail(error, "not built for 32-bit x86");
-        if (!(coff_->getCharacteristics() & llvm::COFF::IMAGE_FILE_DLL))
+        if (!(characteristics_ & fileIsDll))
             return fail(error, "not a DLL");
-        if (pe->SizeOfImage == 0 || pe->SizeOfImage > maxPeImageSize)
+        if (sizeOfImage_ == 0 || sizeOfImage_ > maxPeImageSize)
             return fail(error, "its image size is 0 or larger than 64 MiB");
-        if (pe->ImageBase % 65536 != 0 || pe->SizeOfHeaders > pe->SizeOfImage ||
-            pe->SizeOfHeaders > file_.size())
+        if (imageBase_ % 65536 != 0 || sizeOfHeaders_ > sizeOfImage_ ||
+            sizeOfHeaders_ > file_.size())
             return fail(error, "its image base or header size is malformed");
-        if (coff_->getNumberOfSections() > maxSections)
+        if (sectionCount_ > maxSections)
             return fail(error, "it has more than 96 sections");
-        out_.preferredBase = pe->ImageBase;
-        out_.sizeOfImage = roundUpToPage(pe->SizeOfImage);
-        out_.entryRva = pe->AddressOfEntryPoint;
-        out_.headerSize = pe->SizeOfHeaders;
+        out_.preferredBase = imageBase_;
+        out_.sizeOfImage = roundUpToPage(sizeOfImage_);
+        out_.entryRva = entryRva_;
+        out_.headerSize = sizeOfHeaders_;
         if (out_.entryRva >= out_.sizeOfImage)
             return fail(error, "its entry point lies outside the image");
         return true;
@@ -125,35 +154,48 @@ class PeReader {
     bool layOut(std::string& error) {
         out_.image.assign(out_.sizeOfImage, 0);
         std::memcpy(out_.image.data(), file_.data(), out_.headerSize);
-        for (const llvm::object::SectionRef& ref : coff_->sections()) {
-            const llvm::object::coff_section* s = coff_->getCOFFSection(ref);
-            std::uint64_t rva = s->VirtualAddress;
-            // Object files leave VirtualSize 0; images give it, and it may be less than the raw size.
-            std::uint64_t size = s->VirtualSize != 0 ? s->VirtualSize : s->SizeOfRawData;
-            std::string name(s->Name, strnlen(s->Name, sizeof s->Name));
+        ImageReader file(file_);
+        for (std::uint32_t i = 0; i < sectionCount_; ++i) {
+            std::uint32_t entry = sectionTable_ + 40 * i;
+            std::uint32_t virtualSize = 0, virtualAddress = 0, rawSize = 0, rawAt = 0, flags = 0;
+            file.u32(entry + 8, virtualSize);
+            file.u32(entry + 12, virtualAddress);
+            file.u32(entry + 16, rawSize);
+            file.u32(entry + 20, rawAt);
+            file.u32(entry + 36, flags);
+            std::uint64_t rva = virtualAddress;
+            // A section may leave its size in memory 0, and may be shorter in memory than in the file.
+            std::uint64_t size = virtualSize != 0 ? virtualSize : rawSize;
+            const char* nameAt = reinterpret_cast<const char*>(file_.data() + entry);
+            std::string name(nameAt, strnlen(nameAt, 8));
             if (rva < out_.headerSize || rva + size > out_.sizeOfImage)
                 return fail(error, "section " + name + " lies outside the image");
-            std::uint64_t raw = std::min<std::uint64_t>(s->SizeOfRawData, size);
-            if (raw > 0 && (s->PointerToRawData > file_.size() ||
-                            raw > file_.size() - s->PointerToRawData))
+            std::uint64_t raw = std::min<std::uint64_t>(rawSize, size);
+            if (raw > 0 && (rawAt > file_.size() || raw > file_.size() - rawAt))
                 return fail(error, "section " + name + " runs past the end of the file");
             if (raw > 0)
-                std::memcpy(out_.image.data() + rva, file_.data() + s->PointerToRawData, raw);
+                std::memcpy(out_.image.data() + rva, file_.data() + rawAt, raw);
             out_.sections.push_back({name, static_cast<std::uint32_t>(rva),
-                                     static_cast<std::uint32_t>(size),
-                                     permissionsOf(s->Characteristics)});
+                                     static_cast<std::uint32_t>(size), permissionsOf(flags)});
         }
         return true;
     }
 
-    const llvm::object::data_directory* directory(std::uint32_t index) {
-        const llvm::object::data_directory* d = coff_->getDataDirectory(index);
-        return d != nullptr && d->RelativeVirtualAddress != 0 && d->Size != 0 ? d : nullptr;
+    struct DirectoryEntry {
+        std::uint32_t RelativeVirtualAddress;
+        std::uint32_t Size;
+    };
+    // A data directory that is present, or nothing.
+    std::optional<DirectoryEntry> directory(Directory index) const {
+        DirectoryEntry d{directories_[index][0], directories_[index][1]};
+        if (d.RelativeVirtualAddress == 0 || d.Size == 0)
+            return std::nullopt;
+        return d;
     }
 
     bool imports(std::string& error) {
-        const auto* d = directory(llvm::COFF::IMPORT_TABLE);
-        if (d == nullptr)
+        const std::optional<DirectoryEntry> d = directory(importTable);
+        if (!d)
             return true;
         ImageReader image(out_.image);
         for (std::uint32_t entry = d->RelativeVirtualAddress;; entry += 20) {
@@ -191,8 +233,8 @@ class PeReader {
     }
 
     bool exports(std::string& error) {
-        const auto* d = directory(llvm::COFF::EXPORT_TABLE);
-        if (d == nullptr)
+        const std::optional<DirectoryEntry> d = directory(exportTable);
+        if (!d)
             return true;
         ImageReader image(out_.image);
         std::uint32_t base = d->RelativeVirtualAddress;
@@ -221,8 +263,8 @@ class PeReader {
     }
 
     bool fixups(std::string& error) {
-        const auto* d = directory(llvm::COFF::BASE_RELOCATION_TABLE);
-        if (d == nullptr)
+        const std::optional<DirectoryEntry> d = directory(baseRelocationTable);
+        if (!d)
             return true;
         ImageReader image(out_.image);
         std::uint32_t at = d->RelativeVirtualAddress;
@@ -240,9 +282,9 @@ class PeReader {
                 image.u16(entry, value);
                 unsigned type = value >> 12;
                 std::uint32_t rva = page + (value & 0x0fffu);
-                if (type == llvm::COFF::IMAGE_REL_BASED_ABSOLUTE)
+                if (type == relocationAbsolute)
                     continue;
-                if (type != llvm::COFF::IMAGE_REL_BASED_HIGHLOW)
+                if (type != relocationHighLow)
                     return fail(error, "it has a relocation of type " + std::to_string(type) +
                                            ", which is not supported");
                 if (!image.fits(rva, 4))
@@ -257,7 +299,11 @@ class PeReader {
     const std::string& fileName_;
     const std::vector<std::uint8_t>& file_;
     PeImage& out_;
-    const llvm::object::COFFObjectFile* coff_ = nullptr;
+    std::uint16_t machine_ = 0, sectionCount_ = 0, characteristics_ = 0;
+    std::uint32_t entryRva_ = 0, imageBase_ = 0, sizeOfImage_ = 0, sizeOfHeaders_ = 0;
+    std::uint32_t sectionTable_ = 0;
+    std::uint32_t directories_[16][2] = {};
+
 };
 
 } // namespace

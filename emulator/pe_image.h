@@ -2,9 +2,9 @@
 // as in memory, the protections of its pages, what it imports and exports,
 // and where it must be fixed up when it cannot sit at its preferred base.
 //
-// The file is untrusted: headers and the section table are read by LLVM's
-// Object library; every table inside the image is read through bounds checks
-// against the image. Anything out of bounds or unsupported is an error.
+// The file is untrusted: every header, the section table and every table
+// inside the image is read through bounds checks against the file or the
+// image. Anything out of bounds or unsupported is an error with a reason.
 #ifndef PE_IMAGE_H
 #define PE_IMAGE_H
 

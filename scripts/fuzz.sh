@@ -7,7 +7,10 @@ seconds=${1:-60}
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz >/dev/null
 mkdir -p build/fuzz/findings
-for target in parse decode script; do
+mkdir -p build/fuzz/corpus/pe
+# The DLL reader starts from the DLLs the win32 build made, when there are any.
+cp -n build/win32/bin/*.dll build/fuzz/corpus/pe/ 2>/dev/null || true
+for target in parse decode script pe; do
   corpus=build/fuzz/corpus/$target
   mkdir -p "$corpus"
   cp -n fuzz/corpus/$target/* "$corpus"/ 2>/dev/null || true

@@ -15,7 +15,7 @@ packages=(
   cmake make g++ pkg-config                          # the native build
   clang clang-tools lld llvm                         # clang-cl, lld-link, llvm-rc: the Windows DLL
   libwine-dev mingw-w64-i686-dev                     # Windows C runtime headers and import libraries
-  libunicorn-dev llvm-dev                            # panel-host's emulated route: x86 CPU, PE reading
+  libunicorn-dev                                     # panel-host's emulated route: the x86 CPU emulator
   libcli11-dev libcpp-httplib-dev nlohmann-json3-dev # panel-host: command line, HTTP, JSON
   googletest libgtest-dev libgmock-dev               # the native build configures its tests
 )

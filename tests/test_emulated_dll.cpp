@@ -264,8 +264,11 @@ TEST(PeImageReader, RefusesDamagedImagesWithAReason) {
         {"entry point lies outside the image", [&](auto& b) { put32(b, optional + 16, 0x7ffffff0); }},
         {"lies outside the image", [&](auto& b) { put32(b, sections + 12, 0x7ffff000); }},
         {"runs past the end of the file", [&](auto& b) { put32(b, sections + 20, 0x7ffff000); }},
-        // LLVM checks where the tables lie; what is inside them is checked here.
-        {"not a PE file", [&](auto& b) { put32(b, optional + 104, 0x7ffff000); }},
+        {"not a PE file", [&](auto& b) { put32(b, 0x3c, 0x7ffff000); }},
+        {"not a 32-bit PE image", [&](auto& b) { b[optional] = 0x0b; b[optional + 1] = 0x02; }},
+        {"section table runs past the end of the file", [&](auto& b) { b[pe + 6] = 0xff; b.resize(sections + 400); }},
+        {"import table runs outside the image", [&](auto& b) { put32(b, optional + 104, 0x7ffff000); }},
+        {"export table runs outside the image", [&](auto& b) { put32(b, optional + 96, 0x7ffff000); }},
         {"an imported DLL's name is malformed", [&](auto& b) { put32(b, table(1) + 12, 0x7ffff000); }},
         {"imports from KERNEL32.dll run outside the image",
          [&](auto& b) { put32(b, table(1) + 16, 0x7ffff000); put32(b, table(1), 0x7ffff000); }},
