@@ -1,11 +1,10 @@
 #include "emulated_process.h"
 
+#include "hex_text.h"
 #include "pe_image.h"
 #include "runtime_functions.h"
 
 #include <algorithm>
-#include <cctype>
-#include <cstdio>
 #include <dirent.h>
 #include <fstream>
 #include <iterator>
@@ -19,18 +18,6 @@ constexpr std::uint32_t stubSize = 8;
 constexpr std::uint32_t savedEbx = 0x5eed0001, savedEsi = 0x5eed0002, savedEdi = 0x5eed0003,
                         savedEbp = 0x5eed0004;
 
-std::string lower(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
-}
-
-std::string hex(std::uint32_t value) {
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%x", value);
-    return text;
-}
-
 // The file in `folder` whose name matches, ignoring case as Windows does.
 std::optional<std::string> findInFolder(const std::string& folder, const std::string& name) {
     DIR* dir = opendir(folder.c_str());
@@ -38,7 +25,7 @@ std::optional<std::string> findInFolder(const std::string& folder, const std::st
         return std::nullopt;
     std::optional<std::string> found;
     for (dirent* entry; (entry = readdir(dir)) != nullptr;)
-        if (lower(entry->d_name) == lower(name)) {
+        if (lowerCase(entry->d_name) == lowerCase(name)) {
             found = entry->d_name;
             break;
         }
@@ -171,12 +158,10 @@ EmulatedProcess::CallResult EmulatedProcess::call(std::uint32_t function,
 std::string EmulatedProcess::where(std::uint32_t address) const {
     for (const Module& module : modules_)
         if (address >= module.base && address - module.base < module.size)
-            return module.name + "+" + hex(address - module.base);
+            return module.name + "+" + hexOffset(address - module.base);
     if (address >= stubBase && address - stubBase < stubSize * stubs_.size())
         return "host stub " + stubs_[(address - stubBase) / stubSize].name;
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%08x", address);
-    return text;
+    return hexAddress(address);
 }
 
 bool EmulatedProcess::readText(std::uint32_t address, std::size_t limit, std::string& out) const {
@@ -253,7 +238,7 @@ std::optional<std::uint32_t> EmulatedProcess::resolve(const std::string& dll,
                                                       const std::string& function,
                                                       const std::string& folder,
                                                       LoadContext& context) {
-    std::string key = lower(dll) + "!" + function;
+    std::string key = lowerCase(dll) + "!" + function;
     auto stub = runtimeStubs_.find(key);
     if (stub != runtimeStubs_.end())
         return stub->second;
@@ -269,7 +254,7 @@ std::optional<std::uint32_t> EmulatedProcess::resolve(const std::string& dll,
     if (isRuntimeDll(dll))
         return std::nullopt;
     auto loaded = std::find_if(modules_.begin(), modules_.end(),
-                               [&](const Module& m) { return lower(m.name) == lower(dll); });
+                               [&](const Module& m) { return lowerCase(m.name) == lowerCase(dll); });
     if (loaded == modules_.end()) {
         std::optional<std::string> file = findInFolder(folder, dll);
         if (!file) {
@@ -292,7 +277,7 @@ std::optional<std::uint32_t> EmulatedProcess::resolve(const std::string& dll,
 
 bool EmulatedProcess::loadModule(const std::string& folder, const std::string& fileName,
                                  LoadContext& context) {
-    if (std::find(context.loading.begin(), context.loading.end(), lower(fileName)) !=
+    if (std::find(context.loading.begin(), context.loading.end(), lowerCase(fileName)) !=
         context.loading.end()) {
         context.error = fileName + " imports itself through its own imports";
         return false;
@@ -322,7 +307,7 @@ bool EmulatedProcess::loadModule(const std::string& folder, const std::string& f
         return false;
     modules_.push_back(module);
     std::size_t index = modules_.size() - 1;
-    context.loading.push_back(lower(fileName));
+    context.loading.push_back(lowerCase(fileName));
     for (const PeImport& import : image.imports) {
         std::optional<std::uint32_t> address = resolve(import.dll, import.function, folder, context);
         if (!context.error.empty())

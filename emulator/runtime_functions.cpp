@@ -1,11 +1,11 @@
 #include "runtime_functions.h"
 
 #include "emulated_process.h"
+#include "hex_text.h"
 #include "pe_image.h"
 #include "runtime_format.h"
 
 #include <algorithm>
-#include <cctype>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -19,12 +19,6 @@ constexpr std::uint32_t maxCopy = 64u << 20;
 
 X86Machine& machineOf(const StubCall& call) { return call.process().machine(); }
 
-std::string hex(std::uint32_t value) {
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%08x", value);
-    return text;
-}
-
 // Reads bytes the script may read, or ends the call as a fault naming the function.
 bool readFor(const StubCall& call, const char* function, std::uint32_t address,
              std::uint32_t size, std::vector<std::uint8_t>& out) {
@@ -33,7 +27,7 @@ bool readFor(const StubCall& call, const char* function, std::uint32_t address,
         machineOf(call).read(address, out.data(), size))
         return true;
     call.process().fault(std::string(function) + " read " + std::to_string(size) +
-                         " bytes at " + hex(address) + ", which the script may not read");
+                         " bytes at " + hexAddress(address) + ", which the script may not read");
     return false;
 }
 
@@ -43,14 +37,14 @@ bool writeFor(const StubCall& call, const char* function, std::uint32_t address,
         machineOf(call).write(address, data, size))
         return true;
     call.process().fault(std::string(function) + " wrote " + std::to_string(size) +
-                         " bytes at " + hex(address) + ", which the script may not write");
+                         " bytes at " + hexAddress(address) + ", which the script may not write");
     return false;
 }
 
 bool textFor(const StubCall& call, const char* function, std::uint32_t address, std::string& out) {
     if (call.process().readText(address, maxText, out))
         return true;
-    call.process().fault(std::string(function) + " read a text at " + hex(address) +
+    call.process().fault(std::string(function) + " read a text at " + hexAddress(address) +
                          " that runs into memory the script may not read");
     return false;
 }
@@ -69,11 +63,11 @@ std::uint32_t runFree(const StubCall& call) {
     case EmulatedHeap::FreeResult::freed:
         break;
     case EmulatedHeap::FreeResult::neverGiven:
-        process.breach("free of " + hex(address) + ", which malloc did not give out, at " +
+        process.breach("free of " + hexAddress(address) + ", which malloc did not give out, at " +
                        process.where(call.caller()));
         break;
     case EmulatedHeap::FreeResult::freedBefore:
-        process.breach("double free of the block at " + hex(address) + " allocated at " +
+        process.breach("double free of the block at " + hexAddress(address) + " allocated at " +
                        process.where(block.site) + ", at " + process.where(call.caller()));
         break;
     case EmulatedHeap::FreeResult::guardBroken:
@@ -226,17 +220,10 @@ const RuntimeFunction table[] = {
     {"kernel32.dll", "OutputDebugStringA", 4, runOutputDebugStringA},
 };
 
-std::string lower(const std::string& text) {
-    std::string out = text;
-    std::transform(out.begin(), out.end(), out.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return out;
-}
-
 } // namespace
 
 const RuntimeFunction* findRuntimeFunction(const std::string& dll, const std::string& name) {
-    std::string wanted = lower(dll);
+    std::string wanted = lowerCase(dll);
     for (const RuntimeFunction& row : table)
         if (wanted == row.dll && name == row.name)
             return &row;
@@ -244,7 +231,7 @@ const RuntimeFunction* findRuntimeFunction(const std::string& dll, const std::st
 }
 
 bool isRuntimeDll(const std::string& dll) {
-    std::string wanted = lower(dll);
+    std::string wanted = lowerCase(dll);
     return std::any_of(std::begin(table), std::end(table),
                        [&](const RuntimeFunction& row) { return wanted == row.dll; });
 }

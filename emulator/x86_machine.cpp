@@ -1,10 +1,10 @@
 #include "x86_machine.h"
 
+#include "hex_text.h"
 #include "pe_image.h"
 
 #include <unicorn/unicorn.h>
 
-#include <cstdio>
 
 namespace {
 
@@ -26,28 +26,22 @@ std::uint32_t unicornPermissions(std::uint32_t permissions) {
     return out;
 }
 
-std::string hex(std::uint64_t value) {
-    char text[24];
-    std::snprintf(text, sizeof text, "0x%08llx", static_cast<unsigned long long>(value));
-    return text;
-}
-
 std::string accessFault(int type, std::uint64_t address) {
     switch (type) {
     case UC_MEM_READ_UNMAPPED:
-        return "read of unmapped memory at " + hex(address);
+        return "read of unmapped memory at " + hexAddress(address);
     case UC_MEM_WRITE_UNMAPPED:
-        return "write to unmapped memory at " + hex(address);
+        return "write to unmapped memory at " + hexAddress(address);
     case UC_MEM_FETCH_UNMAPPED:
-        return "jump to unmapped memory at " + hex(address);
+        return "jump to unmapped memory at " + hexAddress(address);
     case UC_MEM_WRITE_PROT:
-        return "write to read-only memory at " + hex(address);
+        return "write to read-only memory at " + hexAddress(address);
     case UC_MEM_READ_PROT:
-        return "read of unreadable memory at " + hex(address);
+        return "read of unreadable memory at " + hexAddress(address);
     case UC_MEM_FETCH_PROT:
-        return "jump to non-executable memory at " + hex(address);
+        return "jump to non-executable memory at " + hexAddress(address);
     default:
-        return "bad memory access at " + hex(address);
+        return "bad memory access at " + hexAddress(address);
     }
 }
 
@@ -78,7 +72,7 @@ bool X86Machine::map(std::uint32_t address, std::uint32_t size, std::uint32_t pe
     }
     uc_err result = uc_mem_map(uc_, address, size, unicornPermissions(permissions));
     if (result != UC_ERR_OK) {
-        error = "cannot map " + hex(address) + " (" + uc_strerror(result) + ")";
+        error = "cannot map " + hexAddress(address) + " (" + uc_strerror(result) + ")";
         return false;
     }
     regions_[address] = {size, permissions};
