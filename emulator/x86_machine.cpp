@@ -176,6 +176,7 @@ void X86Machine::countInstructions(bool on) {
         uc_hook_add(uc_, &hook, UC_HOOK_CODE, reinterpret_cast<void*>(&X86Machine::onInstruction),
                     this, 1, 0);
         countHook_ = hook;
+        uc_ctl_flush_tlb(uc_); // code translated before the hook would not count
     } else if (!on && countHook_ != 0) {
         uc_hook_del(uc_, countHook_);
         countHook_ = 0;
