@@ -37,7 +37,7 @@ class Formatter {
     }
 
     // A width or precision: digits or '*'.
-    bool field(std::string& spec, std::string& why) {
+    bool field(std::string& directive, std::string& why) {
         if (at_ < format_.size() && format_[at_] == '*') {
             ++at_;
             std::uint32_t value = 0;
@@ -48,7 +48,7 @@ class Formatter {
                 why = "a width or precision over 4096";
                 return false;
             }
-            spec += std::to_string(n);
+            directive += std::to_string(n);
             return true;
         }
         std::size_t start = at_;
@@ -58,20 +58,20 @@ class Formatter {
             why = "a width or precision over 4096";
             return false;
         }
-        spec += format_.substr(start, at_ - start);
+        directive += format_.substr(start, at_ - start);
         return true;
     }
 
     bool conversion(std::string& why) {
-        std::string spec = "%";
+        std::string directive = "%";
         ++at_;
         while (at_ < format_.size() && std::strchr("-+ 0#", format_[at_]) != nullptr)
-            spec += format_[at_++];
-        if (!field(spec, why))
+            directive += format_[at_++];
+        if (!field(directive, why))
             return false;
         if (at_ < format_.size() && format_[at_] == '.') {
-            spec += format_[at_++];
-            if (!field(spec, why))
+            directive += format_[at_++];
+            if (!field(directive, why))
                 return false;
         }
         while (at_ < format_.size() && (format_[at_] == 'h' || format_[at_] == 'l') &&
@@ -82,11 +82,11 @@ class Formatter {
             return false;
         }
         char kind = format_[at_++];
-        spec += kind;
-        return convert(kind, spec, why);
+        directive += kind;
+        return convert(kind, directive, why);
     }
 
-    bool convert(char kind, const std::string& spec, std::string& why) {
+    bool convert(char kind, const std::string& directive, std::string& why) {
         char piece[2 * maxField + 64];
         std::uint32_t value = 0;
         if (kind == '%') {
@@ -97,11 +97,11 @@ class Formatter {
             if (!next(value, why))
                 return false;
             if (kind == 'd' || kind == 'i')
-                std::snprintf(piece, sizeof piece, spec.c_str(), static_cast<std::int32_t>(value));
+                std::snprintf(piece, sizeof piece, directive.c_str(), static_cast<std::int32_t>(value));
             else if (kind == 'c')
-                std::snprintf(piece, sizeof piece, spec.c_str(), static_cast<int>(value & 0xff));
+                std::snprintf(piece, sizeof piece, directive.c_str(), static_cast<int>(value & 0xff));
             else
-                std::snprintf(piece, sizeof piece, spec.c_str(), value);
+                std::snprintf(piece, sizeof piece, directive.c_str(), value);
             out_ += piece;
             return true;
         }
@@ -115,9 +115,9 @@ class Formatter {
                 why = "a %s argument runs into memory the script may not read";
                 return false;
             }
-            int length = std::snprintf(nullptr, 0, spec.c_str(), text.c_str());
+            int length = std::snprintf(nullptr, 0, directive.c_str(), text.c_str());
             std::string formatted(static_cast<std::size_t>(length > 0 ? length : 0), '\0');
-            std::snprintf(formatted.data(), formatted.size() + 1, spec.c_str(), text.c_str());
+            std::snprintf(formatted.data(), formatted.size() + 1, directive.c_str(), text.c_str());
             out_ += formatted;
             return true;
         }
