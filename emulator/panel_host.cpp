@@ -70,16 +70,15 @@ template <class Call> bool PanelHost::deliver(const std::string& step, Call call
     return false;
 }
 
-bool PanelHost::callAllowed(int type) {
+void PanelHost::checkCallAllowed(int type) {
     if (saidGoodbye_)
         breach("call of type " + std::to_string(type) + " after the script said AS");
     if (!delivering_)
         breach("call of type " + std::to_string(type) + " outside a call from the host");
-    return true;
 }
 
 std::optional<HostReply> PanelHost::onCommand(const std::optional<std::string>& text) {
-    callAllowed(0);
+    checkCallAllowed(0);
     if (!text) {
         breach("null command text");
         return std::nullopt;
@@ -109,7 +108,7 @@ std::optional<HostReply> PanelHost::onCommand(const std::optional<std::string>& 
 void PanelHost::onReplyLent(ScriptAddress at, const std::string& text) { repliesOut_[at] = text; }
 
 bool PanelHost::onHandBack(ScriptAddress at) {
-    callAllowed(5);
+    checkCallAllowed(5);
     auto found = repliesOut_.find(at);
     if (found == repliesOut_.end()) {
         breach("hand-back of a buffer the host did not give out, or gave back already");
@@ -121,7 +120,7 @@ bool PanelHost::onHandBack(ScriptAddress at) {
 }
 
 void PanelHost::onOtherType(int type) {
-    callAllowed(type);
+    checkCallAllowed(type);
     breach("script sent type " + std::to_string(type) + ", which only the host sends");
 }
 

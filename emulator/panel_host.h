@@ -63,7 +63,7 @@ class PanelHost : private ScriptHostSide {
     void onDebugOutput(const std::string& text) override;
     void onRouteBreach(const std::string& what) override;
 
-    bool callAllowed(int type);
+    void checkCallAllowed(int type);
     // Runs one call into the script; a fault ends the session. False on a fault.
     template <class Call> bool deliver(const std::string& step, Call call);
     void deliverPending();
