@@ -17,13 +17,15 @@ set(CMAKE_TRY_COMPILE_TARGET_TYPE STATIC_LIBRARY)
 
 set(PELDAN_WINE_INCLUDE /usr/include/wine/wine)
 set(PELDAN_MINGW_LIB /usr/i686-w64-mingw32/lib)
-# /GS-: no security-cookie runtime to link; /Zl: no default library names.
-set(_flags "/GR- /EHs-c- /GS- /Zl -imsvc ${PELDAN_WINE_INCLUDE}/msvcrt -imsvc ${PELDAN_WINE_INCLUDE}/windows")
+# /GS-: no security-cookie runtime to link; /Zl: no default library names;
+# /Brepro: no timestamps, so that the same commit builds the same bytes.
+set(_flags "/GR- /EHs-c- /GS- /Zl /Brepro -imsvc ${PELDAN_WINE_INCLUDE}/msvcrt -imsvc ${PELDAN_WINE_INCLUDE}/windows")
 set(CMAKE_C_FLAGS_INIT "${_flags}")
 set(CMAKE_CXX_FLAGS_INIT "${_flags}")
 # The MinGW import libraries carry no SafeSEH tables.
-set(CMAKE_SHARED_LINKER_FLAGS_INIT "/safeseh:no /manifest:no")
-set(CMAKE_EXE_LINKER_FLAGS_INIT "/safeseh:no /manifest:no")
+# /Brepro: the header's timestamp becomes a hash of the output.
+set(CMAKE_SHARED_LINKER_FLAGS_INIT "/safeseh:no /manifest:no /Brepro")
+set(CMAKE_EXE_LINKER_FLAGS_INIT "/safeseh:no /manifest:no /Brepro")
 # The platform module would add kernel32.lib user32.lib ..., which lld-link
 # cannot find among MinGW's lib*.a.
 set(CMAKE_C_STANDARD_LIBRARIES "${PELDAN_MINGW_LIB}/libucrtbase.a ${PELDAN_MINGW_LIB}/libkernel32.a" CACHE STRING "" FORCE)

@@ -58,6 +58,7 @@ int main(int argc, char** argv) {
     app.require_subcommand(1);
     // Paths like /work/... are paths, not Windows-style options, under Wine too.
     app.allow_windows_style_options(false);
+    app.set_version_flag("--version", std::string("panel-host ") + PANEL_HOST_VERSION);
 
     std::string library;
     std::vector<std::string> scenarios;

@@ -71,9 +71,7 @@ bool parsePanelLayout(const std::string& text, PanelLayout& layout, std::string&
 
 bool readPanelLayout(const std::string& path, PanelLayout& layout, std::string& error) {
     std::string text;
-    if (!readTextFile(path, text)) {
-        error = "cannot open " + path;
+    if (!readTextFile(path, text, error))
         return false;
-    }
     return parsePanelLayout(text, layout, error);
 }

@@ -217,8 +217,8 @@ bool parseScenario(const std::string& file, const std::string& text,
 
 bool readScenario(const std::string& path, std::vector<ScenarioStep>& steps, std::string& error) {
     std::string text;
-    if (!readTextFile(path, text)) {
-        error = path + ": cannot open";
+    if (!readTextFile(path, text, error)) {
+        error = "scenario: " + error;
         return false;
     }
     return parseScenario(path, text, steps, error);

@@ -1,6 +1,7 @@
 #include "serve.h"
 
 #include "panel_server.h"
+#include "web_root.h"
 
 #include <csignal>
 #include <iostream>
@@ -17,18 +18,27 @@ extern "C" void onStopSignal(int) {
 } // namespace
 
 CLI::App* addServeCommand(CLI::App& app, ServeOptions& options) {
-    options.webRoot = PANEL_HOST_WEB_ROOT;
     CLI::App* command = app.add_subcommand("serve", "run LIBRARY behind a browser panel");
     command->add_option("library", options.library, "the panel script library")->required();
     command->add_option("--port", options.port, "the TCP port (default 8080)")
         ->check(CLI::Range(1, 65535));
     command->add_option("--bind", options.bind, "the address to listen on (default 127.0.0.1)");
-    command->add_option("--web-root", options.webRoot, "the folder of the page and its assets");
+    command->add_option("--web-root", options.webRoot,
+                        "the folder of the page and its assets (default: the installed page)");
     command->add_option("--studio", options.studioFile, "a studio file over the built-in studio");
     return command;
 }
 
 int serve(const ServeOptions& options) {
+    std::string webRoot = options.webRoot.empty() ? defaultWebRoot() : options.webRoot;
+    if (webRoot.empty()) {
+        std::cerr << "panel-host: cannot find the page beside the program; give --web-root\n";
+        return 2;
+    }
+    if (!holdsPage(webRoot)) {
+        std::cerr << "panel-host: --web-root " << webRoot << " holds no index.html\n";
+        return 2;
+    }
     Studio studio;
     std::string error;
     if (!options.studioFile.empty() && !studio.loadStudioFile(options.studioFile, error)) {
@@ -40,7 +50,7 @@ int serve(const ServeOptions& options) {
         std::cerr << "panel-host: " << error << "\n";
         return 3;
     }
-    PanelServer server(*route, studio, options.webRoot);
+    PanelServer server(*route, studio, webRoot);
     if (!server.opened()) {
         std::cerr << "panel-host: the export returned no script\n";
         return 1;

@@ -32,8 +32,8 @@ Studio::Studio() {
 
 bool Studio::loadStudioFile(const std::string& path, std::string& error) {
     std::string text;
-    if (!readTextFile(path, text)) {
-        error = "cannot open studio file " + path;
+    if (!readTextFile(path, text, error)) {
+        error = "studio file: " + error;
         return false;
     }
     if (!parseStudio(text, error)) {
@@ -66,7 +66,7 @@ bool Studio::parseStudio(const std::string& text, std::string& error) {
             ok = a > 0 && !rest.empty();
         } else if (kind == "route" && (words >> a >> b)) {
             audioRoutes_[a] = b;
-            ok = true;
+            ok = a > 0 && b >= 0 && !(words >> rest);
         }
         if (!ok) {
             error = "line " + std::to_string(number) + ": expected 'instrument N NAME', "

@@ -4,8 +4,12 @@
 
 #include <string>
 
-// False when the file cannot be opened.
-bool readTextFile(const std::string& path, std::string& text);
+// Scenario, studio and layout files are small; anything bigger is a mistake.
+constexpr long long maxTextFileBytes = 16LL * 1024 * 1024;
+
+// False, with the reason, when the file cannot be opened or read, is not a
+// regular file (a directory, a FIFO, a device) or is larger than the limit.
+bool readTextFile(const std::string& path, std::string& text, std::string& why);
 
 // Calls take(number, line) for each line that is neither blank nor a '#'
 // comment, with leading blanks and a trailing CR removed; stops at the first

@@ -26,6 +26,7 @@ if [ "$mode" = tests ]; then
     gcovr valgrind libclang-rt-14-dev                # coverage, memcheck; sanitizer and libFuzzer runtimes
     g++-mingw-w64-i686                               # panel-host as a Windows program
     chromium                                         # the browser panel's test
+    dpkg-dev file                                    # packaging: the .deb's dependency list
   )
   command -v node >/dev/null 2>&1 || packages+=(nodejs npm)
   if scripts/runs-32bit-programs.sh >/dev/null; then

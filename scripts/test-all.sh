@@ -28,6 +28,12 @@ cmake --preset win32 -DPELDAN_WINE_TESTS=$wine_tests >/dev/null
 cmake --build --preset win32
 ctest --preset win32
 
+step "reproducible: two clean win32 builds in different folders give byte-identical DLLs"
+scripts/check-reproducible.sh
+
+step "package: the workbench's .deb installed and run; the DLL's release ZIP unpacked and its sums checked"
+scripts/check-packages.sh
+
 step "emulated: PELDAN.dll and the test DLLs on panel-host's CPU-emulated route; example transcripts equal to the native ones"
 ctest --preset emulated
 

@@ -1,0 +1,42 @@
+# What a user takes away: the Windows deliverable of the panel (a ZIP from the
+# win32 preset) and the workbench (a Debian package from the release preset).
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_CHECKSUM SHA256)
+set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR}/package)
+
+if(WIN32)
+  # The maker's string library is the host's; our stand-in never ships.
+  set(panel_folder ${PROJECT_SOURCE_DIR}/panels/Studio_A/PELDAN)
+  set(release_files $<TARGET_FILE:PELDAN> ${panel_folder}/PELDAN.vesk_ui)
+  set(sums ${CMAKE_BINARY_DIR}/SHA256SUMS)
+  add_custom_command(OUTPUT ${sums}
+    COMMAND ${CMAKE_COMMAND} "-DFILES=$<JOIN:${release_files},|>" -DOUTPUT=${sums}
+            -P ${PROJECT_SOURCE_DIR}/cmake/sha256sums.cmake
+    DEPENDS PELDAN ${panel_folder}/PELDAN.vesk_ui ${PROJECT_SOURCE_DIR}/cmake/sha256sums.cmake
+    COMMENT "SHA-256 sums of the release files" VERBATIM)
+  add_custom_target(release_sums ALL DEPENDS ${sums})
+  install(FILES ${release_files} ${panel_folder}/INSTALL.txt ${sums} DESTINATION .)
+  set(CPACK_GENERATOR ZIP)
+  set(CPACK_PACKAGE_FILE_NAME PELDAN-${PROJECT_VERSION}-win32)
+  include(CPack)
+  return()
+endif()
+
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples/ DESTINATION share/panel-host/examples
+        FILES_MATCHING PATTERN "*.scenario")
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/docs/ DESTINATION share/doc/panel-host)
+install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION share/doc/panel-host)
+
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME panel-host)
+set(CPACK_PACKAGE_VENDOR "Studio A engineering")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
+    "emulated panel host for panel scripts, with the PELDAN panel and its browser page")
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Studio A engineering <panel-host@localhost>")
+set(CPACK_DEBIAN_PACKAGE_SECTION devel)
+# The shared libraries panel-host and PELDAN.so link to (Unicorn, cpp-httplib,
+# the C++ runtime) become the package's dependencies.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+include(CPack)
