@@ -151,10 +151,16 @@ CallOutcome EmulatedRoute::outcomeOf(const EmulatedProcess::CallResult& result) 
     return outcome;
 }
 
+bool EmulatedRoute::limitInstructionsPerCall(std::uint64_t budget) {
+    process_.setInstructionBudget(budget);
+    return true;
+}
+
 CallOutcome EmulatedRoute::load(ScriptHostSide& host, bool& created) {
     host_ = &host;
     records_.reset();
-    EmulatedProcess::CallResult result = process_.call(export_, {hostObject_, pathText_}, 0);
+    EmulatedProcess::CallResult result =
+        process_.call(export_, {hostObject_, emptyPath_ ? emptyText_ : pathText_}, 0);
     script_ = result.fault ? 0 : result.eax;
     created = script_ != 0;
     return outcomeOf(result);

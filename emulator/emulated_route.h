@@ -17,6 +17,8 @@ class EmulatedRoute : public ScriptRoute {
     bool open(const std::string& path, std::string& error);
 
     const std::string& folder() const override { return folder_; }
+    void useEmptyPath() override { emptyPath_ = true; }
+    bool limitInstructionsPerCall(std::uint64_t budget) override;
     CallOutcome load(ScriptHostSide& host, bool& created) override;
     CallOutcome revertive(int device, int index, const std::string& text) override;
     CallOutcome controlEvent(const std::string& panel, const std::string& control,
@@ -61,6 +63,7 @@ class EmulatedRoute : public ScriptRoute {
     std::uint32_t hostObject_ = 0;
     std::uint32_t pathText_ = 0;
     std::uint32_t emptyText_ = 0;
+    bool emptyPath_ = false;
     std::uint32_t script_ = 0;
     ScriptHostSide* host_ = nullptr;
 };

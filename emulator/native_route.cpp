@@ -18,7 +18,7 @@ NativeRoute::~NativeRoute() {
 
 CallOutcome NativeRoute::load(ScriptHostSide& host, bool& created) {
     host_ = &host;
-    script_ = library_->loadFunction()(&endpoint_, library_->folder().c_str());
+    script_ = library_->loadFunction()(&endpoint_, emptyPath_ ? "" : library_->folder().c_str());
     created = script_ != nullptr;
     return {};
 }
@@ -30,23 +30,51 @@ CallOutcome NativeRoute::deliver(void* data, int type, void** result) {
     return {};
 }
 
+void NativeRoute::checkUnchanged(const void* record, const std::vector<char>& before,
+                                 const char* what) {
+    if (std::memcmp(record, before.data(), before.size()) != 0)
+        host_->onRouteBreach(std::string("the script wrote into the host's ") + what);
+}
+
 CallOutcome NativeRoute::revertive(int device, int index, const std::string& text) {
     std::vector<char> bytes(sizeof(revertiveRecord) + text.size() + 1, 0);
     auto* record = reinterpret_cast<revertiveRecord*>(bytes.data());
     record->device = device;
     record->index = index;
     std::memcpy(record->text, text.c_str(), text.size() + 1);
-    return deliver(record, 1);
+    std::vector<char> before = bytes;
+    CallOutcome outcome = deliver(record, 1);
+    if (outcome.ok())
+        checkUnchanged(bytes.data(), before, "revertive record");
+    return outcome;
 }
 
 CallOutcome NativeRoute::controlEvent(const std::string& panel, const std::string& control,
                                       const std::string& message) {
+    // Own copies of the texts: the host's records are read-only to the script,
+    // and a write into them is seen by comparing after the call.
+    std::vector<char> panelText(panel.c_str(), panel.c_str() + panel.size() + 1);
+    std::vector<char> controlText(control.c_str(), control.c_str() + control.size() + 1);
     dottedMessage parsed(message.c_str());
     controlEventRecord record{};
-    record.panel = panel.c_str();
-    record.controlId = control.c_str();
+    record.panel = panelText.data();
+    record.controlId = controlText.data();
     record.message = &parsed;
-    return deliver(&record, 2);
+    auto bytesOf = [](const void* at, size_t size) {
+        const char* from = static_cast<const char*>(at);
+        return std::vector<char>(from, from + size);
+    };
+    std::vector<char> recordBefore = bytesOf(&record, sizeof record);
+    std::vector<char> messageBefore = bytesOf(&parsed, sizeof parsed);
+    std::vector<char> panelBefore = panelText, controlBefore = controlText;
+    CallOutcome outcome = deliver(&record, 2);
+    if (outcome.ok()) {
+        checkUnchanged(&record, recordBefore, "control event record");
+        checkUnchanged(&parsed, messageBefore, "control event's message");
+        checkUnchanged(panelText.data(), panelBefore, "panel name");
+        checkUnchanged(controlText.data(), controlBefore, "control id");
+    }
+    return outcome;
 }
 
 CallOutcome NativeRoute::parameter(const std::optional<std::string>& message,

@@ -10,6 +10,7 @@
 
 #include <deque>
 #include <set>
+#include <vector>
 
 class NativeRoute : public ScriptRoute {
   public:
@@ -18,6 +19,7 @@ class NativeRoute : public ScriptRoute {
     ~NativeRoute() override;
 
     const std::string& folder() const override { return library_->folder(); }
+    void useEmptyPath() override { emptyPath_ = true; }
     CallOutcome load(ScriptHostSide& host, bool& created) override;
     CallOutcome revertive(int device, int index, const std::string& text) override;
     CallOutcome controlEvent(const std::string& panel, const std::string& control,
@@ -41,6 +43,8 @@ class NativeRoute : public ScriptRoute {
     };
 
     void* fromScript(void* data, int type);
+    // Reports a breach when the bytes at `record` differ from `before`.
+    void checkUnchanged(const void* record, const std::vector<char>& before, const char* what);
     void* replyBuffer(const HostReply& reply);
     CallOutcome deliver(void* data, int type, void** result = nullptr);
 
@@ -48,6 +52,7 @@ class NativeRoute : public ScriptRoute {
     Endpoint endpoint_;
     ScriptHostSide* host_ = nullptr;
     ScriptObject* script_ = nullptr;
+    bool emptyPath_ = false;
     std::set<void*> lent_;              // handed-back replies not yet back; freed at the end
     std::deque<std::string> keptReplies_; // replies the host keeps; a deque keeps them in place
 };

@@ -46,12 +46,32 @@ void PanelHost::close() {
         return;
     note("host: delete script");
     ScriptRoute* route = route_;
-    deliver("delete", [route] { return route->destroy(); });
+    deleting_ = true;
+    bool deleted = deliver("delete", [route] { return route->destroy(); });
+    deleting_ = false;
     route_ = nullptr;
     studio_.pendingRevertives().clear();
     for (const auto& [buffer, text] : repliesOut_)
-        breach("reply " + quote(shown(text)) + " was never handed back");
+        if (!keptReported_.count(buffer))
+            breach("reply " + quote(shown(text)) + " was never handed back");
     repliesOut_.clear();
+    if (deleted)
+        checkGoodbye();
+}
+
+void PanelHost::checkGoodbye() {
+    if (strict_ && goodbyes_ == 0)
+        breach("the script did not say AS at delete");
+    if (strict_ && goodbyes_ > 1)
+        breach("the script said AS " + std::to_string(goodbyes_) + " times");
+}
+
+void PanelHost::checkRepliesBack() {
+    if (!strict_)
+        return;
+    for (const auto& [buffer, text] : repliesOut_)
+        if (keptReported_.emplace(buffer, true).second)
+            breach("reply " + quote(shown(text)) + " was kept past the call that received it");
 }
 
 void PanelHost::breach(const std::string& what) {
@@ -63,8 +83,10 @@ template <class Call> bool PanelHost::deliver(const std::string& step, Call call
     delivering_ = true;
     CallOutcome outcome = call();
     delivering_ = false;
-    if (outcome.ok())
+    if (outcome.ok()) {
+        checkRepliesBack();
         return true;
+    }
     breach("script fault in " + step + ": " + *outcome.fault);
     route_ = nullptr; // the script's state is unknown: nothing more is delivered
     return false;
@@ -93,12 +115,17 @@ std::optional<HostReply> PanelHost::onCommand(const std::optional<std::string>& 
         return std::nullopt;
     }
     if (parsed->keyword == "AS") {
+        ++goodbyes_;
+        if (strict_ && !deleting_ && !saidGoodbye_)
+            breach("the script said AS before it was deleted");
         saidGoodbye_ = true;
         return std::nullopt;
     }
     CommandOutcome outcome = studio_.execute(*parsed);
     for (const std::string& line : outcome.notes)
         note("  studio: " + shown(line));
+    if (outcome.failure)
+        breach(shown(*outcome.failure));
     if (!outcome.reply)
         return std::nullopt;
     note("  reply " + quote(*outcome.reply));
@@ -115,6 +142,7 @@ bool PanelHost::onHandBack(ScriptAddress at) {
         return false;
     }
     note("  back " + quote(found->second));
+    keptReported_.erase(at);
     repliesOut_.erase(found);
     return true;
 }

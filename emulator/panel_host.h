@@ -28,6 +28,10 @@ class PanelHost : private ScriptHostSide {
     bool open(ScriptRoute& route);
     // Deletes the script, then checks that every reply came back.
     void close();
+    // Strict checks, on top of the host rules: every reply handed back within
+    // the call that received it, and "AS" said once, at delete, and not before.
+    void setStrict(bool strict) { strict_ = strict; }
+
     // False before open, after close, and after a fault in the script.
     bool isOpen() const { return route_ != nullptr; }
 
@@ -73,8 +77,15 @@ class PanelHost : private ScriptHostSide {
     Sink transcript_;
     ScriptRoute* route_ = nullptr;
     std::string folder_;
+    void checkRepliesBack();
+    void checkGoodbye();
+
     bool saidGoodbye_ = false;
     bool delivering_ = false;
+    bool deleting_ = false;
+    bool strict_ = false;
+    int goodbyes_ = 0;
+    std::map<ScriptAddress, bool> keptReported_; // lent replies already reported as kept
     std::map<ScriptAddress, std::string> repliesOut_; // given to the script, not yet back
     std::vector<std::string> commands_;
     std::vector<std::string> breaches_;

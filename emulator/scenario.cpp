@@ -27,6 +27,19 @@ bool isInteger(const std::string& word) {
     return value >= -2147483648LL && value <= 2147483647LL;
 }
 
+std::string checkStartupShape(const std::vector<std::string>& w) {
+    const char* usage = "startup strict | sd-reply TEXT|none | ps-reply none | path empty";
+    if (w.empty())
+        return usage;
+    if (w[0] == "strict")
+        return w.size() == 1 ? "" : usage;
+    if (w[0] == "sd-reply")
+        return w.size() >= 2 ? "" : usage;
+    if (w[0] == "ps-reply" || w[0] == "path")
+        return w.size() == 2 && w[1] == (w[0] == "path" ? "empty" : "none") ? "" : usage;
+    return usage;
+}
+
 // Checks a step's shape; returns why it is wrong, or nothing.
 std::string checkShape(const ScenarioStep& s) {
     const auto& w = s.words;
@@ -45,8 +58,12 @@ std::string checkShape(const ScenarioStep& s) {
                                                                      : "revertive DEVICE INDEX [TEXT]";
     if (v == "route")
         return w.size() >= 2 && isInteger(w[0]) ? "" : "route DESTINATION SOURCE";
-    if (v == "param" || v == "close")
-        return v == "close" && !w.empty() ? "close takes nothing" : "";
+    if (v == "param" || v == "close" || v == "param-null")
+        return v != "param" && !w.empty() ? v + " takes nothing" : "";
+    if (v == "notify")
+        return w.size() == 1 && isInteger(w[0]) ? "" : "notify TYPE";
+    if (v == "startup")
+        return checkStartupShape(w);
     if (v == "tick")
         return w.empty() || (w.size() == 1 && isInteger(w[0])) ? "" : "tick [TIMER]";
     if (v == "wait")
@@ -75,123 +92,6 @@ std::string afterWords(const std::string& text, size_t count) {
     }
     return text.substr(at + 1);
 }
-
-class Player {
-  public:
-    explicit Player(PanelHost& host) : host_(host) {}
-
-    // Plays one step; false when an expectation failed.
-    bool play(const ScenarioStep& s) {
-        if (s.verb == "expect")
-            return expect(s);
-        if (!host_.isOpen())
-            return fail(s, "the panel is closed");
-        host_.takeCommands();
-        pending_.clear();
-        act(s);
-        pending_ = host_.takeCommands();
-        return true;
-    }
-
-  private:
-    void act(const ScenarioStep& s) {
-        const auto& w = s.words;
-        std::string panel = w.size() >= 2 && w[w.size() - 2] == "on" ? w.back() : "1";
-        if (s.verb == "press")
-            host_.controlEvent(panel, w[0], "button=pressed");
-        else if (s.verb == "pick")
-            host_.pick(panel, w[0], w[1]);
-        else if (s.verb == "event")
-            host_.controlEvent(w[0], w[1], afterWords(s.rest, 2));
-        else if (s.verb == "revertive")
-            host_.revertive(std::stoi(w[0]), std::stoi(w[1]), afterWords(s.rest, 2));
-        else if (s.verb == "route")
-            route(std::stoi(w[0]), afterWords(s.rest, 1));
-        else if (s.verb == "param")
-            reply_ = host_.parameter(s.rest);
-        else if (s.verb == "tick")
-            host_.timerTick(w.empty() ? 1 : std::stoi(w[0]));
-        else if (s.verb == "wait")
-            host_.wait(std::stoll(w[0]));
-        else if (s.verb == "close")
-            host_.close();
-    }
-
-    void route(int destination, const std::string& source) {
-        int number = isInteger(source) ? std::stoi(source) : host_.studio().sourceByName(source);
-        host_.routeAudio(destination, number);
-    }
-
-    bool expect(const ScenarioStep& s) {
-        const auto& w = s.words;
-        if (w[0] == "nothing" && w.size() == 1)
-            return pending_.empty() ||
-                   fail(s, "nothing more expected, got " + host_.shown(pending_.front()));
-        if (w[0] == "reply")
-            return expectReply(s);
-        if (w[0] == "control" && w.size() >= 3)
-            return expectControl(s);
-        if (w[0] == "crosspoint" && w.size() == 3)
-            return expectCrosspoint(s);
-        if (pending_.empty())
-            return fail(s, "expected " + s.rest + ", got nothing");
-        std::string next = host_.shown(pending_.front());
-        pending_.erase(pending_.begin());
-        return next == s.rest || fail(s, "expected " + s.rest + ", got " + next);
-    }
-
-    bool expectReply(const ScenarioStep& s) {
-        std::string wanted = afterWords(s.rest, 1);
-        if (wanted == "none")
-            return !reply_ || fail(s, "expected no reply, got \"" + *reply_ + "\"");
-        if (!reply_)
-            return fail(s, "expected reply " + wanted + ", got none");
-        return *reply_ == wanted || fail(s, "expected reply " + wanted + ", got " + *reply_);
-    }
-
-    bool expectControl(const ScenarioStep& s) {
-        const auto& controls = host_.studio().controls();
-        auto found = controls.find(s.words[1]);
-        if (found == controls.end())
-            return fail(s, "no control " + s.words[1]);
-        const std::string what = afterWords(s.rest, 2);
-        if (what == "enabled" || what == "disabled") {
-            bool enabled = found->second.enabled;
-            return enabled == (what == "enabled") ||
-                   fail(s, s.words[1] + " is " + (enabled ? "enabled" : "disabled"));
-        }
-        size_t equals = what.find('=');
-        std::string property = what.substr(0, equals);
-        std::string value = equals == std::string::npos ? "" : what.substr(equals + 1);
-        auto prop = found->second.properties.find(property);
-        std::string actual = prop == found->second.properties.end() ? "(unset)" : prop->second;
-        return actual == value || fail(s, s.words[1] + " " + property + " is " + actual);
-    }
-
-    bool expectCrosspoint(const ScenarioStep& s) {
-        const auto& crosspoints = host_.studio().crosspoints();
-        auto found = crosspoints.find(std::stoi(s.words[1]));
-        std::string actual = found == crosspoints.end() ? "none" : std::to_string(found->second);
-        return actual == s.words[2] ||
-               fail(s, "destination " + s.words[1] + " has source " + actual);
-    }
-
-    bool fail(const ScenarioStep& s, const std::string& why) {
-        std::ostringstream line;
-        line << "FAILED " << s.file << ":" << s.line << ": " << why;
-        failures_.push_back(line.str());
-        host_.note(line.str());
-        return false;
-    }
-
-  public:
-    std::vector<std::string> failures_;
-
-  private:
-    PanelHost& host_;
-    std::vector<std::string> pending_;
-    std::optional<std::string> reply_;
-};
 
 } // namespace
 
@@ -224,11 +124,141 @@ bool readScenario(const std::string& path, std::vector<ScenarioStep>& steps, std
     return parseScenario(path, text, steps, error);
 }
 
+ScenarioPlayer::ScenarioPlayer(PanelHost& host) : host_(host) {}
+
+bool ScenarioPlayer::play(const ScenarioStep& s) {
+    if (s.verb == "expect")
+        return expect(s);
+    if (s.verb == "startup")
+        return true; // applied before the panel was loaded
+    if (!host_.isOpen())
+        return fail(s, "the panel is closed");
+    host_.takeCommands();
+    pending_.clear();
+    std::string refused = act(s);
+    pending_ = host_.takeCommands();
+    return refused.empty() || fail(s, refused);
+}
+
+// An operator can only press or pick what the shown panel has.
+std::string ScenarioPlayer::controlMissing(const std::string& panel, const std::string& control) const {
+    const PanelLayout& layout = host_.studio().layout();
+    if (layout.controls.empty())
+        return "no panel is shown";
+    if (panel != layout.panel)
+        return "panel " + panel + " is not shown (panel " + layout.panel + " is)";
+    return layout.find(control) ? "" : "no control " + control + " on panel " + panel;
+}
+
+// Carries out an action; why it cannot be done, or nothing.
+std::string ScenarioPlayer::act(const ScenarioStep& s) {
+    const auto& w = s.words;
+    std::string panel = w.size() >= 2 && w[w.size() - 2] == "on" ? w.back() : "1";
+    if (s.verb == "press" || s.verb == "pick") {
+        std::string missing = controlMissing(panel, w[0]);
+        if (!missing.empty())
+            return missing;
+    }
+    if (s.verb == "press")
+        host_.controlEvent(panel, w[0], "button=pressed");
+    else if (s.verb == "pick")
+        host_.pick(panel, w[0], w[1]);
+    else if (s.verb == "event")
+        host_.controlEvent(w[0], w[1], afterWords(s.rest, 2));
+    else if (s.verb == "revertive")
+        host_.revertive(std::stoi(w[0]), std::stoi(w[1]), afterWords(s.rest, 2));
+    else if (s.verb == "route")
+        return route(std::stoi(w[0]), afterWords(s.rest, 1));
+    else if (s.verb == "param")
+        reply_ = host_.parameter(s.rest);
+    else if (s.verb == "param-null")
+        reply_ = host_.parameter(std::nullopt);
+    else if (s.verb == "notify")
+        host_.notify(std::stoi(w[0]));
+    else if (s.verb == "tick")
+        host_.timerTick(w.empty() ? 1 : std::stoi(w[0]));
+    else if (s.verb == "wait")
+        host_.wait(std::stoll(w[0]));
+    else if (s.verb == "close")
+        host_.close();
+    return "";
+}
+
+std::string ScenarioPlayer::route(int destination, const std::string& source) {
+    int number = isInteger(source) ? std::stoi(source) : host_.studio().sourceByName(source);
+    if (number == 0 && !isInteger(source))
+        return "no source named '" + source + "' in the studio";
+    host_.routeAudio(destination, number);
+    return "";
+}
+
+bool ScenarioPlayer::expect(const ScenarioStep& s) {
+    const auto& w = s.words;
+    if (w[0] == "nothing" && w.size() == 1)
+        return pending_.empty() ||
+               fail(s, "nothing more expected, got " + host_.shown(pending_.front()));
+    if (w[0] == "reply")
+        return expectReply(s);
+    if (w[0] == "control" && w.size() >= 3)
+        return expectControl(s);
+    if (w[0] == "crosspoint" && w.size() == 3)
+        return expectCrosspoint(s);
+    if (pending_.empty())
+        return fail(s, "expected " + s.rest + ", got nothing");
+    std::string next = host_.shown(pending_.front());
+    pending_.erase(pending_.begin());
+    return next == s.rest || fail(s, "expected " + s.rest + ", got " + next);
+}
+
+bool ScenarioPlayer::expectReply(const ScenarioStep& s) {
+    std::string wanted = afterWords(s.rest, 1);
+    if (wanted == "none")
+        return !reply_ || fail(s, "expected no reply, got \"" + *reply_ + "\"");
+    if (!reply_)
+        return fail(s, "expected reply " + wanted + ", got none");
+    return *reply_ == wanted || fail(s, "expected reply " + wanted + ", got " + *reply_);
+}
+
+bool ScenarioPlayer::expectControl(const ScenarioStep& s) {
+    const auto& controls = host_.studio().controls();
+    auto found = controls.find(s.words[1]);
+    if (found == controls.end())
+        return fail(s, "no control " + s.words[1]);
+    const std::string what = afterWords(s.rest, 2);
+    if (what == "enabled" || what == "disabled") {
+        bool enabled = found->second.enabled;
+        return enabled == (what == "enabled") ||
+               fail(s, s.words[1] + " is " + (enabled ? "enabled" : "disabled"));
+    }
+    size_t equals = what.find('=');
+    std::string property = what.substr(0, equals);
+    std::string value = equals == std::string::npos ? "" : what.substr(equals + 1);
+    auto prop = found->second.properties.find(property);
+    std::string actual = prop == found->second.properties.end() ? "(unset)" : prop->second;
+    return actual == value || fail(s, s.words[1] + " " + property + " is " + actual);
+}
+
+bool ScenarioPlayer::expectCrosspoint(const ScenarioStep& s) {
+    const auto& crosspoints = host_.studio().crosspoints();
+    auto found = crosspoints.find(std::stoi(s.words[1]));
+    std::string actual = found == crosspoints.end() ? "none" : std::to_string(found->second);
+    return actual == s.words[2] ||
+           fail(s, "destination " + s.words[1] + " has source " + actual);
+}
+
+bool ScenarioPlayer::fail(const ScenarioStep& s, const std::string& why) {
+    std::ostringstream line;
+    line << "FAILED " << s.file << ":" << s.line << ": " << why;
+    failures_.push_back(line.str());
+    host_.note(line.str());
+    return false;
+}
+
 int playScenario(PanelHost& host, const std::vector<ScenarioStep>& steps) {
-    Player player(host);
+    ScenarioPlayer player(host);
     for (const ScenarioStep& step : steps) {
         if (!player.play(step))
             break;
     }
-    return static_cast<int>(player.failures_.size());
+    return static_cast<int>(player.failures().size());
 }

@@ -3,6 +3,7 @@
 #ifndef SCENARIO_H
 #define SCENARIO_H
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,36 @@ bool parseScenario(const std::string& file, const std::string& text,
 bool readScenario(const std::string& path, std::vector<ScenarioStep>& steps, std::string& error);
 
 class PanelHost;
+
+// Plays steps one at a time on an open panel, keeping what the last action
+// made the script send until `expect` steps read it.
+class ScenarioPlayer {
+  public:
+    explicit ScenarioPlayer(PanelHost& host);
+    // Plays one step; false when it failed (an expectation, or an action that
+    // cannot be done), with a FAILED line in the transcript.
+    bool play(const ScenarioStep& step);
+    // The commands the last action made the script send, not yet expected.
+    const std::vector<std::string>& pending() const { return pending_; }
+    // The reply to the last parameter message.
+    const std::optional<std::string>& reply() const { return reply_; }
+    const std::vector<std::string>& failures() const { return failures_; }
+
+  private:
+    std::string controlMissing(const std::string& panel, const std::string& control) const;
+    std::string act(const ScenarioStep& s);
+    std::string route(int destination, const std::string& source);
+    bool expect(const ScenarioStep& s);
+    bool expectReply(const ScenarioStep& s);
+    bool expectControl(const ScenarioStep& s);
+    bool expectCrosspoint(const ScenarioStep& s);
+    bool fail(const ScenarioStep& s, const std::string& why);
+
+    PanelHost& host_;
+    std::vector<std::string> pending_;
+    std::optional<std::string> reply_;
+    std::vector<std::string> failures_;
+};
 
 // Plays steps on an open panel; failed expectations are written to the
 // transcript. Returns the number of failed expectations; stops at the first.

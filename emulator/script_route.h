@@ -61,6 +61,14 @@ class ScriptRoute {
     virtual ~ScriptRoute() = default;
     // The folder the library lives in, as the host passes it to the script.
     virtual const std::string& folder() const = 0;
+    // From now on load passes an empty path instead of the folder.
+    virtual void useEmptyPath() = 0;
+    // A route that counts instructions faults any later call that runs more
+    // than `budget` of them; false when it cannot count (native code).
+    virtual bool limitInstructionsPerCall(std::uint64_t budget) {
+        (void)budget;
+        return false;
+    }
     // Calls load_vesk_client_script(host, folder); `created` is false when it returned null.
     virtual CallOutcome load(ScriptHostSide& host, bool& created) = 0;
     virtual CallOutcome revertive(int device, int index, const std::string& text) = 0;

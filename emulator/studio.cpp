@@ -104,6 +104,8 @@ CommandOutcome Studio::execute(const HostCommand& c) {
         control(c.texts[1]).enabled = k == "CE";
         return {};
     }
+    if (k == "SD" && sdReply_)
+        return {*sdReply_, true, {"every SD answered with " + sdReply_->value_or("null")}};
     if (k == "SD") {
         auto found = instruments_.find(c.texts[0]);
         if (found == instruments_.end())
@@ -135,10 +137,12 @@ CommandOutcome Studio::execute(const HostCommand& c) {
 CommandOutcome Studio::showPanel(const HostCommand& c) {
     PanelLayout layout;
     std::string error;
-    if (!readPanelLayout(c.texts[1], layout, error))
-        return {std::nullopt, false, {"panel " + c.texts[0] + " not shown: " + error}};
+    if (!readPanelLayout(c.texts[1], layout, error)) {
+        std::string why = "panel " + c.texts[0] + " not shown: " + error;
+        return {std::nullopt, false, {why}, why};
+    }
     applyLayout(layout);
-    return {std::string("OK"), false,
+    return {psReplyNull_ ? std::nullopt : std::optional<std::string>("OK"), false,
             {"panel " + c.texts[0] + " shown with " + std::to_string(layout.controls.size()) +
              " controls"}};
 }

@@ -30,6 +30,7 @@ struct CommandOutcome {
     std::optional<std::string> reply; // the host's reply text; none for a null reply
     bool replyReturned = true;        // false for "PS": tested for null only, never handed back
     std::vector<std::string> notes;   // what the studio did, for the transcript
+    std::optional<std::string> failure; // what the host could not do and the run fails on
 };
 
 class Studio {
@@ -64,6 +65,11 @@ class Studio {
     int packagerDevice() const { return packagerDevice_; }
     const std::vector<std::pair<int, int>>& registrations() const { return registered_; }
 
+    // Start-up variations a strict host may give: every "SD" answered with
+    // this text (nothing: null), and "PS" answered with null.
+    void answerEverySd(const std::optional<std::string>& reply) { sdReply_ = reply; }
+    void answerPsWithNull() { psReplyNull_ = true; }
+
     // Applies a panel layout as if "PS" had named it.
     void applyLayout(const PanelLayout& layout);
 
@@ -95,6 +101,8 @@ class Studio {
     std::map<int, Timer> timers_;
     long long now_ = 0;
     std::deque<PendingRevertive> pending_;
+    std::optional<std::optional<std::string>> sdReply_;
+    bool psReplyNull_ = false;
 };
 
 #endif

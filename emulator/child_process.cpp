@@ -1,0 +1,160 @@
+#include "child_process.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+#include <new>
+
+#if !defined(_WIN32)
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/mman.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
+std::string ChildEnd::describe() const {
+    switch (kind) {
+    case finished:
+        return "finished";
+    case exited:
+        return "ended the process with exit status " + std::to_string(exitCode);
+    case signalled: {
+#if defined(_WIN32)
+        return "was ended by signal " + std::to_string(signal);
+#else
+        const char* name = strsignal(signal);
+        return (signal == SIGABRT ? "aborted" : "crashed") + std::string(" with signal ") +
+               std::to_string(signal) + " (" + (name ? name : "unknown") + ")";
+#endif
+    }
+    case timedOut:
+        return "did not finish a step within " + std::to_string(timeoutMs) + " ms";
+    case failedToStart:
+        return "could not be started in a child process";
+    }
+    return "ended";
+}
+
+#if defined(_WIN32)
+
+ChildEnd ChildProcess::run(const Body& body, int, const Output&) {
+    ChildProgress progress;
+    ChildEnd end;
+    end.exitCode = body(progress, -1);
+    end.session = progress.session;
+    end.step = progress.step;
+    return end;
+}
+
+#else
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+ChildEnd endOf(int status, const ChildProgress& progress) {
+    ChildEnd end;
+    end.session = progress.session.load();
+    end.step = progress.step.load();
+    if (WIFSIGNALED(status)) {
+        end.kind = ChildEnd::signalled;
+        end.signal = WTERMSIG(status);
+    } else {
+        end.exitCode = WEXITSTATUS(status);
+        end.kind = progress.finished.load() ? ChildEnd::finished : ChildEnd::exited;
+    }
+    return end;
+}
+
+// What the child wrote and the parent has not read yet.
+void drain(int fd, const ChildProcess::Output& onOutput) {
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+    char buffer[65536];
+    for (ssize_t got; (got = read(fd, buffer, sizeof buffer)) > 0;)
+        if (onOutput)
+            onOutput(buffer, static_cast<std::size_t>(got));
+}
+
+[[noreturn]] void runChild(const ChildProcess::Body& body, ChildProgress& progress, int readFd,
+                           int writeFd) {
+    close(readFd);
+    int status = body(progress, writeFd);
+    std::cout.flush();
+    std::fflush(nullptr);
+    progress.finished.store(true);
+    _exit(status);
+}
+
+} // namespace
+
+ChildEnd ChildProcess::run(const Body& body, int stepTimeoutMs, const Output& onOutput) {
+    void* shared = mmap(nullptr, sizeof(ChildProgress), PROT_READ | PROT_WRITE,
+                        MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+    int fds[2];
+    if (shared == MAP_FAILED || pipe(fds) != 0) {
+        if (shared != MAP_FAILED)
+            munmap(shared, sizeof(ChildProgress));
+        return ChildEnd{ChildEnd::failedToStart};
+    }
+    auto* progress = new (shared) ChildProgress;
+    std::cout.flush();
+    std::fflush(nullptr);
+    pid_t child = fork();
+    if (child == 0)
+        runChild(body, *progress, fds[0], fds[1]);
+    close(fds[1]);
+    ChildEnd end{ChildEnd::failedToStart};
+    if (child > 0) {
+        std::uint64_t lastBeats = progress->beats.load();
+        Clock::time_point lastProgress = Clock::now();
+        bool open = true;
+        int status = 0;
+        for (;;) {
+            if (open) {
+                pollfd wait{fds[0], POLLIN, 0};
+                if (poll(&wait, 1, 20) > 0) {
+                    char buffer[65536];
+                    ssize_t got = read(fds[0], buffer, sizeof buffer);
+                    if (got > 0 && onOutput)
+                        onOutput(buffer, static_cast<std::size_t>(got));
+                    open = got > 0 || (got < 0 && errno == EINTR);
+                }
+            } else {
+                usleep(5000);
+            }
+            if (!open && waitpid(child, &status, 0) == child) {
+                end = endOf(status, *progress);
+                break;
+            }
+            if (open && waitpid(child, &status, WNOHANG) == child) {
+                // Gone while something else holds the pipe: read what is left.
+                drain(fds[0], onOutput);
+                end = endOf(status, *progress);
+                break;
+            }
+            std::uint64_t beats = progress->beats.load(std::memory_order_acquire);
+            if (beats != lastBeats) {
+                lastBeats = beats;
+                lastProgress = Clock::now();
+            } else if (stepTimeoutMs > 0 &&
+                       Clock::now() - lastProgress > std::chrono::milliseconds(stepTimeoutMs)) {
+                kill(child, SIGKILL);
+                waitpid(child, &status, 0);
+                end = endOf(status, *progress);
+                end.kind = ChildEnd::timedOut;
+                end.timeoutMs = stepTimeoutMs;
+                break;
+            }
+        }
+    }
+    close(fds[0]);
+    progress->~ChildProgress();
+    munmap(shared, sizeof(ChildProgress));
+    return end;
+}
+
+#endif

@@ -1,0 +1,52 @@
+// Runs a piece of panel-host in a child process, so that a script that
+// crashes, aborts, exits or hangs ends the child and not panel-host. The child
+// reports its progress through shared memory; the parent names the step it
+// stopped at and how. Without fork (Windows) the body runs in-process.
+#ifndef CHILD_PROCESS_H
+#define CHILD_PROCESS_H
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+// Shared between parent and child. Written only by the child.
+struct ChildProgress {
+    std::atomic<std::uint64_t> beats{0};  // one per step begun
+    std::atomic<std::int64_t> session{-1};
+    std::atomic<std::int64_t> step{-1};
+    std::atomic<bool> finished{false};    // the body returned normally
+
+    void begin(std::int64_t sessionNumber, std::int64_t stepNumber) {
+        session.store(sessionNumber, std::memory_order_relaxed);
+        step.store(stepNumber, std::memory_order_relaxed);
+        beats.fetch_add(1, std::memory_order_release);
+    }
+};
+
+struct ChildEnd {
+    enum Kind { finished, exited, signalled, timedOut, failedToStart } kind = finished;
+    int exitCode = 0;  // finished, exited
+    int signal = 0;    // signalled
+    std::int64_t session = -1;
+    std::int64_t step = -1;
+    int timeoutMs = 0; // timedOut
+
+    // "crashed with signal 11 (Segmentation fault)", "ended the process with exit status 0", ...
+    std::string describe() const;
+};
+
+class ChildProcess {
+  public:
+    // The body's return value is the child's exit status. It may write to
+    // `outputFd`; every chunk reaches `onOutput` in the parent, in order.
+    using Body = std::function<int(ChildProgress& progress, int outputFd)>;
+    using Output = std::function<void(const char* bytes, std::size_t size)>;
+
+    // Runs body in a child; a step that makes no progress for stepTimeoutMs
+    // (0: no limit) is ended with SIGKILL.
+    static ChildEnd run(const Body& body, int stepTimeoutMs, const Output& onOutput);
+};
+
+#endif

@@ -1,0 +1,29 @@
+// Start-up variations a scenario asks of the host before the panel loads:
+// strict checks, what "SD" and "PS" answer, and an empty script path.
+#ifndef HOST_STARTUP_H
+#define HOST_STARTUP_H
+
+#include "scenario.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+class PanelHost;
+class ScriptRoute;
+class Studio;
+
+struct HostStartup {
+    bool strict = false;
+    std::optional<std::optional<std::string>> sdReply; // set: every SD gets it (inner nothing: null)
+    bool psReplyNull = false;
+    bool emptyPath = false;
+};
+
+// Reads the `startup` steps, which must all come before the first other step.
+bool gatherStartup(const std::vector<ScenarioStep>& steps, HostStartup& startup, std::string& error);
+
+// Applies the settings to a host, its studio and the route before open.
+void applyStartup(const HostStartup& startup, PanelHost& host, Studio& studio, ScriptRoute& route);
+
+#endif
