@@ -34,26 +34,39 @@ std::vector<std::string> splitOn(const std::string& text, const std::string& sep
     return pieces;
 }
 
-// Quoted fields separated by single spaces: 'a' 'b' 'c'. Fields carry no
-// escaping, so when the first field is free text (greedyFirst) it takes every
-// quote the others cannot hold.
-bool parseQuoted(const std::string& rest, size_t least, size_t most, bool greedyFirst,
+// Exactly `count` quoted fields, of which the first is free text: fields
+// carry no escaping, so the others (which hold no quote) are taken from the
+// right, and the first keeps whatever is left, quotes and all.
+bool parseFreeFirst(const std::string& inner, size_t count, std::vector<std::string>& fields) {
+    std::vector<std::string> taken(count);
+    size_t end = inner.size();
+    for (size_t i = count - 1; i > 0; --i) {
+        size_t at = end >= 3 ? inner.rfind("' '", end - 3) : std::string::npos;
+        if (at == std::string::npos)
+            return false;
+        taken[i] = inner.substr(at + 3, end - at - 3);
+        if (taken[i].find('\'') != std::string::npos)
+            return false;
+        end = at;
+    }
+    taken[0] = inner.substr(0, end);
+    fields = taken;
+    return true;
+}
+
+// Quoted fields separated by single spaces: 'a' 'b' 'c'.
+bool parseQuoted(const std::string& rest, size_t least, size_t most, bool freeFirst,
                  std::vector<std::string>& fields) {
     if (rest.size() < 2 || rest.front() != '\'' || rest.back() != '\'')
         return false;
-    std::vector<std::string> pieces = splitOn(rest.substr(1, rest.size() - 2), "' '");
-    if (greedyFirst && pieces.size() > most) {
-        size_t merged = pieces.size() - most + 1;
-        std::string first = pieces[0];
-        for (size_t i = 1; i < merged; ++i)
-            first += "' '" + pieces[i];
-        pieces.erase(pieces.begin(), pieces.begin() + static_cast<long>(merged));
-        pieces.insert(pieces.begin(), first);
-    }
+    std::string inner = rest.substr(1, rest.size() - 2);
+    if (freeFirst && least == most)
+        return parseFreeFirst(inner, most, fields);
+    std::vector<std::string> pieces = splitOn(inner, "' '");
     if (pieces.size() < least || pieces.size() > most)
         return false;
-    for (size_t i = greedyFirst ? 1 : 0; i < pieces.size(); ++i)
-        if (pieces[i].find('\'') != std::string::npos)
+    for (const std::string& piece : pieces)
+        if (piece.find('\'') != std::string::npos)
             return false;
     fields = pieces;
     return true;

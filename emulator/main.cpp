@@ -8,6 +8,7 @@
 
 #if defined(PANEL_HOST_SERVE)
 #include "serve.h"
+#include "validate_command.h"
 #endif
 
 
@@ -32,6 +33,8 @@ int main(int argc, char** argv) {
 #if defined(PANEL_HOST_SERVE)
     ServeOptions serveOptions;
     CLI::App* serveCommand = addServeCommand(app, serveOptions);
+    ValidateOptions validateOptions;
+    CLI::App* validateCommand = addValidateCommand(app, validateOptions);
 #endif
 
     try {
@@ -45,6 +48,8 @@ int main(int argc, char** argv) {
 #if defined(PANEL_HOST_SERVE)
     if (*serveCommand)
         return serve(serveOptions);
+    if (*validateCommand)
+        return validate(validateOptions);
 #endif
     return badInput;
 }

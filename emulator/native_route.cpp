@@ -2,6 +2,7 @@
 
 #include "dotted_message.h"
 #include "host_records.h"
+#include "script_allocations.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -16,15 +17,26 @@ NativeRoute::~NativeRoute() {
         std::free(buffer);
 }
 
+std::optional<std::pair<long long, long long>> NativeRoute::heldBlocks() const {
+    if (!scriptAllocationsCounted())
+        return std::nullopt;
+    ScriptAllocations held = scriptAllocations();
+    return std::make_pair(held.blocks, held.bytes);
+}
+
 CallOutcome NativeRoute::load(ScriptHostSide& host, bool& created) {
     host_ = &host;
+    enterScriptCode();
     script_ = library_->loadFunction()(&endpoint_, emptyPath_ ? "" : library_->folder().c_str());
+    leaveScriptCode();
     created = script_ != nullptr;
     return {};
 }
 
 CallOutcome NativeRoute::deliver(void* data, int type, void** result) {
+    enterScriptCode();
     void* answer = script_->callback(data, type);
+    leaveScriptCode();
     if (result != nullptr)
         *result = answer;
     return {};
@@ -100,7 +112,9 @@ CallOutcome NativeRoute::handBack(ScriptAddress buffer) {
 CallOutcome NativeRoute::notify(int type) { return deliver(nullptr, type); }
 
 CallOutcome NativeRoute::destroy() {
+    enterScriptCode();
     deleteScript(script_);
+    leaveScriptCode();
     script_ = nullptr;
     return {};
 }
@@ -120,6 +134,14 @@ void* NativeRoute::replyBuffer(const HostReply& reply) {
 }
 
 void* NativeRoute::fromScript(void* data, int type) {
+    // The host's own allocations while it serves the script are not the script's.
+    leaveScriptCode();
+    void* answer = serveScript(data, type);
+    enterScriptCode();
+    return answer;
+}
+
+void* NativeRoute::serveScript(void* data, int type) {
     if (type == 0) {
         std::optional<std::string> text;
         if (data != nullptr)

@@ -20,6 +20,7 @@ class NativeRoute : public ScriptRoute {
 
     const std::string& folder() const override { return library_->folder(); }
     void useEmptyPath() override { emptyPath_ = true; }
+    std::optional<std::pair<long long, long long>> heldBlocks() const override;
     CallOutcome load(ScriptHostSide& host, bool& created) override;
     CallOutcome revertive(int device, int index, const std::string& text) override;
     CallOutcome controlEvent(const std::string& panel, const std::string& control,
@@ -43,6 +44,7 @@ class NativeRoute : public ScriptRoute {
     };
 
     void* fromScript(void* data, int type);
+    void* serveScript(void* data, int type);
     // Reports a breach when the bytes at `record` differ from `before`.
     void checkUnchanged(const void* record, const std::vector<char>& before, const char* what);
     void* replyBuffer(const HostReply& reply);

@@ -27,8 +27,10 @@ std::string PanelHost::shown(const std::string& text) const {
 
 bool PanelHost::open(ScriptRoute& route) {
     folder_ = route.folder();
+    studio_.setPanelFolder(folder_);
     note("host: load_vesk_client_script(host, $SCRIPT_DIR)");
     route_ = &route;
+    heldAtOpen_ = route.heldBlocks();
     bool created = false;
     if (!deliver("load_vesk_client_script", [&] { return route.load(*this, created); }))
         return false;
@@ -55,8 +57,19 @@ void PanelHost::close() {
         if (!keptReported_.count(buffer))
             breach("reply " + quote(shown(text)) + " was never handed back");
     repliesOut_.clear();
-    if (deleted)
+    if (deleted) {
         checkGoodbye();
+        checkNothingHeld(*route);
+    }
+}
+
+void PanelHost::checkNothingHeld(const ScriptRoute& route) {
+    std::optional<std::pair<long long, long long>> held = route.heldBlocks();
+    if (!strict_ || !held || !heldAtOpen_ || held->first == heldAtOpen_->first)
+        return;
+    breach("the script still holds " + std::to_string(held->first - heldAtOpen_->first) +
+           " blocks (" + std::to_string(held->second - heldAtOpen_->second) +
+           " bytes) after its delete");
 }
 
 void PanelHost::checkGoodbye() {

@@ -79,6 +79,7 @@ class PanelHost : private ScriptHostSide {
     std::string folder_;
     void checkRepliesBack();
     void checkGoodbye();
+    void checkNothingHeld(const ScriptRoute& route);
 
     bool saidGoodbye_ = false;
     bool delivering_ = false;
@@ -86,6 +87,7 @@ class PanelHost : private ScriptHostSide {
     bool strict_ = false;
     int goodbyes_ = 0;
     std::map<ScriptAddress, bool> keptReported_; // lent replies already reported as kept
+    std::optional<std::pair<long long, long long>> heldAtOpen_;
     std::map<ScriptAddress, std::string> repliesOut_; // given to the script, not yet back
     std::vector<std::string> commands_;
     std::vector<std::string> breaches_;

@@ -40,13 +40,14 @@ int playInChild(const RunOptions& options, const std::vector<ScenarioStep>& step
         return cannotLoad;
     }
     PanelHost host(studio, printLine);
-    applyStartup(startup, host, studio, *route);
+    long long stepBudget = applyStartup(startup, host, studio, *route);
     if (!host.open(*route)) {
         printLine("panel-host: the script did not start, " + std::to_string(host.breaches().size()) +
                   " breaches");
         return failedChecks;
     }
     ScenarioPlayer player(host);
+    player.setStepBudgetMs(stepBudget);
     for (size_t i = 0; i < steps.size(); ++i) {
         progress.begin(0, static_cast<std::int64_t>(i + 1));
         if (!player.play(steps[i]))

@@ -4,6 +4,7 @@
 
 #include "text_file.h"
 
+#include <chrono>
 #include <sstream>
 
 namespace {
@@ -28,13 +29,16 @@ bool isInteger(const std::string& word) {
 }
 
 std::string checkStartupShape(const std::vector<std::string>& w) {
-    const char* usage = "startup strict | sd-reply TEXT|none | ps-reply none | path empty";
+    const char* usage =
+        "startup strict | level 1..5 | sd-reply TEXT|none | ps-reply none | path empty";
     if (w.empty())
         return usage;
     if (w[0] == "strict")
         return w.size() == 1 ? "" : usage;
+    if (w[0] == "level")
+        return w.size() == 2 && w[1].size() == 1 && w[1][0] >= '1' && w[1][0] <= '5' ? "" : usage;
     if (w[0] == "sd-reply")
-        return w.size() >= 2 ? "" : usage;
+        return ""; // any text, even none: the reply is the rest of the line
     if (w[0] == "ps-reply" || w[0] == "path")
         return w.size() == 2 && w[1] == (w[0] == "path" ? "empty" : "none") ? "" : usage;
     return usage;
@@ -135,8 +139,14 @@ bool ScenarioPlayer::play(const ScenarioStep& s) {
         return fail(s, "the panel is closed");
     host_.takeCommands();
     pending_.clear();
+    auto start = std::chrono::steady_clock::now();
     std::string refused = act(s);
+    long long took = std::chrono::duration_cast<std::chrono::milliseconds>(
+                         std::chrono::steady_clock::now() - start).count();
     pending_ = host_.takeCommands();
+    if (refused.empty() && stepBudgetMs_ > 0 && took > stepBudgetMs_)
+        refused = "the step took " + std::to_string(took) + " ms, over its budget of " +
+                  std::to_string(stepBudgetMs_) + " ms";
     return refused.empty() || fail(s, refused);
 }
 

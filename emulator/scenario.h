@@ -35,6 +35,8 @@ class ScenarioPlayer {
     // The reply to the last parameter message.
     const std::optional<std::string>& reply() const { return reply_; }
     const std::vector<std::string>& failures() const { return failures_; }
+    // An action that takes longer than this (0: no limit) fails.
+    void setStepBudgetMs(long long budget) { stepBudgetMs_ = budget; }
 
   private:
     std::string controlMissing(const std::string& panel, const std::string& control) const;
@@ -50,6 +52,7 @@ class ScenarioPlayer {
     std::vector<std::string> pending_;
     std::optional<std::string> reply_;
     std::vector<std::string> failures_;
+    long long stepBudgetMs_ = 0;
 };
 
 // Plays steps on an open panel; failed expectations are written to the

@@ -3,6 +3,7 @@
 #include "text_file.h"
 
 #include <sstream>
+#include <unistd.h>
 
 namespace {
 
@@ -137,7 +138,11 @@ CommandOutcome Studio::execute(const HostCommand& c) {
 CommandOutcome Studio::showPanel(const HostCommand& c) {
     PanelLayout layout;
     std::string error;
-    if (!readPanelLayout(c.texts[1], layout, error)) {
+    std::string fileName = c.texts[1].substr(c.texts[1].find_last_of('/') + 1);
+    bool found = readPanelLayout(c.texts[1], layout, error);
+    if (!found && !panelFolder_.empty() && access(c.texts[1].c_str(), F_OK) != 0)
+        found = readPanelLayout(panelFolder_ + "/" + fileName, layout, error);
+    if (!found) {
         std::string why = "panel " + c.texts[0] + " not shown: " + error;
         return {std::nullopt, false, {why}, why};
     }

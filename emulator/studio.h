@@ -69,6 +69,9 @@ class Studio {
     // this text (nothing: null), and "PS" answered with null.
     void answerEverySd(const std::optional<std::string>& reply) { sdReply_ = reply; }
     void answerPsWithNull() { psReplyNull_ = true; }
+    // Where the host keeps panel layouts: a layout that "PS" names by a path
+    // that does not exist is looked up there by its file name.
+    void setPanelFolder(const std::string& folder) { panelFolder_ = folder; }
 
     // Applies a panel layout as if "PS" had named it.
     void applyLayout(const PanelLayout& layout);
@@ -103,6 +106,7 @@ class Studio {
     std::deque<PendingRevertive> pending_;
     std::optional<std::optional<std::string>> sdReply_;
     bool psReplyNull_ = false;
+    std::string panelFolder_;
 };
 
 #endif

@@ -1,0 +1,25 @@
+// Runs validate sessions in child processes, many to a child for speed. A
+// session that crashes, aborts, exits or hangs ends its child; it is recorded
+// as failed at the step the child reached, and a new child takes the rest.
+#ifndef SESSION_BATCH_H
+#define SESSION_BATCH_H
+
+#include "session_runner.h"
+
+#include <functional>
+#include <string>
+#include <vector>
+
+using SessionLines = std::vector<std::string>;
+
+struct BatchSettings {
+    SessionSettings session;
+    int hangTimeoutMs = 5000; // a step without progress for this long is a hang
+};
+
+// One outcome per session, in order. `onDone` hears the count done so far.
+std::vector<SessionOutcome> runSessionBatch(const BatchSettings& settings,
+                                            const std::vector<SessionLines>& sessions,
+                                            const std::function<void(size_t done)>& onDone);
+
+#endif

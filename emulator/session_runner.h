@@ -1,0 +1,42 @@
+// One validate session on one script, in this process: the start-up lines
+// (strict checks and the level's budgets among them), the steps and the delete. A crash or hang of a native script ends the
+// process, so callers run this inside a ChildProcess.
+#ifndef SESSION_RUNNER_H
+#define SESSION_RUNNER_H
+
+#include "child_process.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+struct SessionSettings {
+    std::string library;
+    bool keepTranscript = false; // for comparing two libraries
+};
+
+// What one step made the script send, for `expect` lines.
+struct StepRecord {
+    std::vector<std::string> commands; // as the transcript shows them
+    bool parameter = false;
+    std::optional<std::string> reply;  // parameter steps
+    int transcriptEnd = 0;             // transcript lines once the step was done
+};
+
+struct SessionOutcome {
+    bool failed = false;
+    std::string kind;    // what failed, without the particulars: shrinking keeps it
+    std::string message; // the whole story
+    // The step that failed: -1 the load, 0.. the steps, steps.size() the delete.
+    int failedStep = 0;
+    bool cannotLoad = false;
+    std::vector<std::string> transcript;
+    std::vector<StepRecord> records; // one per step played
+};
+
+// Plays `lines` (startup lines first) on a freshly loaded script; progress
+// reports step numbers 0 (load) to steps + 1 (delete) under `job`.
+SessionOutcome runSession(const SessionSettings& settings, const std::vector<std::string>& lines,
+                          ChildProgress& progress, int job);
+
+#endif

@@ -1,0 +1,134 @@
+#include "session_shrinker.h"
+
+#include <algorithm>
+
+namespace {
+
+using Lines = std::vector<std::string>;
+
+bool isStartup(const std::string& line) { return line.rfind("startup ", 0) == 0; }
+
+// Simpler forms of a step, simplest first.
+Lines simplerForms(const std::string& step) {
+    auto firstWords = [&](int count) {
+        size_t at = 0;
+        for (int i = 0; i < count && at != std::string::npos; ++i)
+            at = step.find(' ', at + 1);
+        return at == std::string::npos ? step : step.substr(0, at);
+    };
+    Lines forms;
+    auto shorter = [&](const std::string& head) {
+        if (step.size() > head.size() + 9)
+            forms.push_back(step.substr(0, head.size() + 9));
+    };
+    if (step.rfind("revertive ", 0) == 0) {
+        forms.push_back(firstWords(3) + " x");
+        shorter(firstWords(3));
+    } else if (step.rfind("event ", 0) == 0) {
+        shorter(firstWords(3));
+    } else if (step.rfind("param ", 0) == 0) {
+        forms.push_back("param return");
+        shorter("param");
+    } else if (step.rfind("tick ", 0) == 0) {
+        forms.push_back("tick");
+    } else if (step.rfind("wait ", 0) == 0) {
+        forms.push_back("wait 1000");
+    }
+    return forms;
+}
+
+class Shrinker {
+  public:
+    Shrinker(const std::function<bool(const Lines&)>& stillFails, const ShrinkLimits& limits)
+        : stillFails_(stillFails), limits_(limits), start_(std::chrono::steady_clock::now()) {}
+
+    Lines shrink(Lines lines) {
+        Lines startup, steps;
+        for (std::string& line : lines)
+            (isStartup(line) ? startup : steps).push_back(std::move(line));
+        dropChunks(startup, steps);
+        dropStartup(startup, steps);
+        simplify(startup, steps);
+        dropChunks(startup, steps); // simpler steps may make others unneeded
+        Lines out = startup;
+        out.insert(out.end(), steps.begin(), steps.end());
+        return out;
+    }
+
+    int tries() const { return tries_; }
+
+  private:
+    bool spent() const {
+        return tries_ >= limits_.maxTries ||
+               std::chrono::steady_clock::now() - start_ > limits_.maxTime;
+    }
+
+    bool fails(const Lines& startup, const Lines& steps) {
+        if (spent())
+            return false;
+        ++tries_;
+        Lines candidate = startup;
+        candidate.insert(candidate.end(), steps.begin(), steps.end());
+        return stillFails_(candidate);
+    }
+
+    void dropChunks(const Lines& startup, Lines& steps) {
+        if (steps.empty())
+            return;
+        for (size_t chunk = std::max<size_t>(1, steps.size() / 2); chunk >= 1 && !spent();
+             chunk /= 2) {
+            for (size_t at = 0; at < steps.size() && !spent();) {
+                Lines fewer = steps;
+                fewer.erase(fewer.begin() + static_cast<long>(at),
+                            fewer.begin() + static_cast<long>(std::min(at + chunk, fewer.size())));
+                if (fails(startup, fewer))
+                    steps = std::move(fewer);
+                else
+                    at += chunk;
+            }
+        }
+    }
+
+    void dropStartup(Lines& startup, const Lines& steps) {
+        for (size_t at = 0; at < startup.size();) {
+            // Strict checks stay: without them most failures are not seen at all.
+            if (startup[at] == "startup strict") {
+                ++at;
+                continue;
+            }
+            Lines fewer = startup;
+            fewer.erase(fewer.begin() + static_cast<long>(at));
+            if (fails(fewer, steps))
+                startup = std::move(fewer);
+            else
+                ++at;
+        }
+    }
+
+    void simplify(const Lines& startup, Lines& steps) {
+        for (std::string& step : steps)
+            for (const std::string& form : simplerForms(step)) {
+                std::string kept = step;
+                step = form;
+                if (fails(startup, steps))
+                    break;
+                step = kept;
+            }
+    }
+
+    const std::function<bool(const Lines&)>& stillFails_;
+    ShrinkLimits limits_;
+    std::chrono::steady_clock::time_point start_;
+    int tries_ = 0;
+};
+
+} // namespace
+
+std::vector<std::string> shrinkSession(std::vector<std::string> lines,
+                                       const std::function<bool(const std::vector<std::string>&)>& stillFails,
+                                       const ShrinkLimits& limits, int& tries) {
+    Shrinker shrinker(stillFails, limits);
+    Lines shrunk = shrinker.shrink(std::move(lines));
+    tries = shrinker.tries();
+    return shrunk;
+}

@@ -1,0 +1,29 @@
+// panel-host validate: drives a script the way a strict host would, through
+// sessions drawn from a seed; every failure is shrunk and saved as a scenario
+// that `panel-host run` replays. With --compare, two libraries get the same
+// sessions and must answer alike.
+#ifndef VALIDATE_COMMAND_H
+#define VALIDATE_COMMAND_H
+
+#include <CLI/CLI.hpp>
+
+#include <cstdint>
+#include <string>
+
+struct ValidateOptions {
+    std::string library;
+    std::uint64_t seed = 1;
+    int sessions = 200;
+    int steps = 100;
+    int level = 1;
+    std::string compare;
+    std::string outFolder = "validate-failures";
+    std::string jsonFile;
+    int hangTimeoutMs = 5000;
+    int maxShrunk = 5; // failures shrunk and saved; the rest are only listed
+};
+
+CLI::App* addValidateCommand(CLI::App& app, ValidateOptions& options);
+int validate(const ValidateOptions& options);
+
+#endif
