@@ -67,9 +67,9 @@ void PanelHost::checkNothingHeld(const ScriptRoute& route) {
     std::optional<std::pair<long long, long long>> held = route.heldBlocks();
     if (!strict_ || !held || !heldAtOpen_ || held->first == heldAtOpen_->first)
         return;
-    breach("the script still holds " + std::to_string(held->first - heldAtOpen_->first) +
-           " blocks (" + std::to_string(held->second - heldAtOpen_->second) +
-           " bytes) after its delete");
+    long long blocks = held->first - heldAtOpen_->first;
+    breach("the script still holds " + std::to_string(blocks) + (blocks == 1 ? " block (" : " blocks (") +
+           std::to_string(held->second - heldAtOpen_->second) + " bytes) after its delete");
 }
 
 void PanelHost::checkGoodbye() {

@@ -250,7 +250,7 @@ class Validation {
         std::vector<SessionOutcome> run = runSessionBatch(
             settingsFor(fromReference ? options_.compare : options_.library), {expected}, nullptr);
         FailureStory story{options_.library, fromReference ? options_.compare : "", options_.seed,
-                           failure.session, options_.level, failure.kind + ": " + failure.message};
+                           failure.session, options_.level, failure.message};
         mkdir(options_.outFolder.c_str(), 0755);
         failure.scenarioFile = options_.outFolder + "/seed-" + std::to_string(options_.seed) +
                                "-session-" + std::to_string(failure.session) + ".scenario";

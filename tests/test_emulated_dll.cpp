@@ -183,7 +183,7 @@ INSTANTIATE_TEST_SUITE_P(
         Misbehaviour{"Hang", "faulty_script.dll", "param hang\n",
                      "script fault in parameter \"hang\": ran past its budget of 2000000 "
                      "instructions, at faulty_script.dll+0x"},
-        Misbehaviour{"WriteToHostRecord", "faulty_script.dll", "press Take\n",
+        Misbehaviour{"WriteToHostRecord", "faulty_script.dll", "event 1 Take button=pressed\n",
                      "script fault in control event 1 Take button=pressed: write to read-only "
                      "memory at 0x004"},
         Misbehaviour{"Leak", "faulty_script.dll", "param leak\n",

@@ -1,53 +1,32 @@
 // `panel-host run` as a user runs it, output redirected to a file: no false
 // passes. Every way a script or an input can go wrong ends with its own exit
 // status and a line that says what happened.
+#include "shell_command.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <fstream>
-#include <sstream>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 namespace {
 
-struct RunResult {
-    int status = -1;
-    std::string output;
-};
+using RunResult = ShellResult;
 
 class RunCommand : public ::testing::Test {
   protected:
-    void SetUp() override {
-        char made[] = "/tmp/panel-host-run.XXXXXX";
-        ASSERT_NE(mkdtemp(made), nullptr);
-        folder = made;
-    }
-    void TearDown() override { std::system(("rm -rf " + folder).c_str()); }
-
     std::string scenario(const std::string& name, const std::string& text) {
         std::string path = folder + "/" + name;
         std::ofstream(path) << text;
         return path;
     }
 
-    // Runs panel-host with stdout and stderr redirected to a file, as CI does.
     RunResult run(const std::string& arguments, const std::string& environment = "") {
-        std::string out = folder + "/out.txt";
-        std::string command = environment + " " + PANEL_HOST + " run " + arguments + " >" + out + " 2>&1";
-        RunResult result;
-        int raw = std::system(command.c_str());
-        result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-        std::ifstream in(out);
-        std::stringstream text;
-        text << in.rdbuf();
-        result.output = text.str();
-        return result;
+        return shell(environment + " " + PANEL_HOST + " run " + arguments, folder + "/out.txt");
     }
 
-    std::string folder;
+    TemporaryFolder temporary;
+    const std::string folder = temporary.path();
 };
 
 struct ScriptFault {

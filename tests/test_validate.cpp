@@ -1,0 +1,209 @@
+// panel-host validate against libraries with known faults, the misbehaving
+// test script, and PELDAN itself: faults are found, shrunk, and saved as
+// scenarios that `panel-host run` replays to the same failure.
+#include "panel_layout.h"
+#include "session_generator.h"
+#include "shell_command.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <dirent.h>
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+class Validate : public ::testing::Test {
+  protected:
+    ShellResult panelHost(const std::string& arguments, const std::string& environment = "") {
+        return shell(environment + " " + PANEL_HOST + " " + arguments, folder + "/out.txt");
+    }
+    ShellResult validate(const std::string& arguments, const std::string& environment = "") {
+        return panelHost("validate " + arguments + " --out " + folder + "/found", environment);
+    }
+
+    std::vector<std::string> savedScenarios() {
+        std::vector<std::string> paths;
+        if (DIR* dir = opendir((folder + "/found").c_str())) {
+            while (dirent* entry = readdir(dir))
+                if (std::string(entry->d_name).find(".scenario") != std::string::npos)
+                    paths.push_back(folder + "/found/" + entry->d_name);
+            closedir(dir);
+        }
+        return paths;
+    }
+
+    // Steps in a saved scenario: lines that are neither comments, start-up
+    // settings nor expectations.
+    static int actionCount(const std::string& path) {
+        std::ifstream in(path);
+        int actions = 0;
+        for (std::string line; std::getline(in, line);)
+            if (!line.empty() && line[0] != '#' && line.rfind("startup ", 0) != 0 &&
+                line.rfind("expect ", 0) != 0)
+                ++actions;
+        return actions;
+    }
+
+    TemporaryFolder temporary;
+    const std::string folder = temporary.path();
+};
+
+TEST_F(Validate, FindsAPlantedCrashAndShrinksItToAReplayableScenario) {
+    ShellResult found = validate(PLANTED_CRASH);
+    EXPECT_EQ(found.status, 1) << found.output;
+    EXPECT_NE(found.output.find("failed in press Take: the script crashed with signal 11"),
+              std::string::npos)
+        << found.output;
+    std::vector<std::string> saved = savedScenarios();
+    ASSERT_FALSE(saved.empty()) << found.output;
+    for (const std::string& scenario : saved) {
+        EXPECT_LE(actionCount(scenario), 10) << scenario;
+        // The crash needs its feed, a source and Take: nothing shorter fails.
+        EXPECT_GE(actionCount(scenario), 3) << scenario;
+        ShellResult replay = panelHost(std::string("run ") + PLANTED_CRASH + " " + scenario);
+        EXPECT_EQ(replay.status, 4) << replay.output;
+        EXPECT_NE(replay.output.find("crashed with signal 11"), std::string::npos);
+        EXPECT_EQ(replay.output.find("FAILED"), std::string::npos) << replay.output;
+    }
+}
+
+TEST_F(Validate, FindsAPlantedDivergenceByComparingWithTheRealLibrary) {
+    ShellResult found = validate(std::string(PLANTED_DIVERGENCE) + " --compare " + PELDAN_LIBRARY_PATH);
+    EXPECT_EQ(found.status, 1) << found.output;
+    EXPECT_NE(found.output.find("script> RC 5 "), std::string::npos) << found.output;
+    std::vector<std::string> saved = savedScenarios();
+    ASSERT_FALSE(saved.empty()) << found.output;
+    for (const std::string& scenario : saved) {
+        EXPECT_LE(actionCount(scenario), 10) << scenario;
+        EXPECT_GE(actionCount(scenario), 2) << scenario;
+        ShellResult planted = panelHost(std::string("run ") + PLANTED_DIVERGENCE + " " + scenario);
+        EXPECT_EQ(planted.status, 1) << planted.output;
+        EXPECT_NE(planted.output.find("FAILED"), std::string::npos) << planted.output;
+        EXPECT_NE(planted.output.find(" 195 "), std::string::npos) << planted.output;
+        // The reference library sent what the expect lines say.
+        ShellResult real = panelHost(std::string("run ") + PELDAN_LIBRARY_PATH + " " + scenario);
+        EXPECT_EQ(real.status, 0) << real.output;
+    }
+}
+
+struct Misbehaviour {
+    const char* name;
+    const char* said;
+};
+
+TEST_F(Validate, EachMisbehaviourOfATestScriptFailsWithAClearMessage) {
+    const Misbehaviour cases[] = {
+        {"keep-reply", "BREACH in step: reply \"7\" was kept past the call that received it"},
+        {"bad-command", "BREACH in step: command does not parse"},
+        {"crash", "the script crashed with signal 11 (Segmentation fault)"},
+        {"hang", "the script did not finish a step within 300 ms"},
+        {"exit", "the script ended the process with exit status 0"},
+        {"crash-at-load", "failed in the load: the script crashed with signal 11"},
+        {"write-record", "BREACH in step: the script wrote into the host's control id"},
+#if defined(SCRIPT_ALLOCATIONS_COUNTED)
+        {"leak", "BREACH in delete: the script still holds 1 block ("},
+#endif
+    };
+    for (const Misbehaviour& m : cases) {
+        ShellResult found =
+            validate(std::string(UNRULY_LIBRARY) + " --sessions 3 --steps 20 --hang-timeout 300",
+                     std::string("PANEL_SCRIPT_MISBEHAVIOUR=") + m.name);
+        EXPECT_EQ(found.status, 1) << m.name << "\n" << found.output;
+        EXPECT_NE(found.output.find(m.said), std::string::npos) << m.name << "\n" << found.output;
+        EXPECT_NE(found.output.find("validate: 3 sessions, "), std::string::npos) << found.output;
+    }
+}
+
+TEST_F(Validate, PeldanPassesAtEveryLevel) {
+    for (int level = 1; level <= 5; ++level) {
+        ShellResult result =
+            validate(std::string(PELDAN_LIBRARY_PATH) + " --sessions 60 --level " + std::to_string(level));
+        EXPECT_EQ(result.status, 0) << "level " << level << "\n" << result.output;
+        EXPECT_NE(result.output.find("validate: 60 sessions, 6000 steps, 0 failures"), std::string::npos)
+            << result.output;
+    }
+}
+
+TEST_F(Validate, JsonReportsTheRunAndTheSameSeedFindsTheSameFailures) {
+    auto report = [&](const std::string& name, int seed) {
+        std::string json = folder + "/" + name;
+        validate(std::string(PLANTED_CRASH) + " --sessions 60 --seed " + std::to_string(seed) +
+                 " --json " + json);
+        std::ifstream in(json);
+        return nlohmann::json::parse(in, nullptr, false);
+    };
+    nlohmann::json first = report("first.json", 7);
+    nlohmann::json again = report("again.json", 7);
+    nlohmann::json other = report("other.json", 8);
+    ASSERT_FALSE(first.is_discarded());
+    EXPECT_EQ(first["sessions"], 60);
+    EXPECT_EQ(first["seed"], 7);
+    ASSERT_TRUE(first["failures"].is_array());
+    ASSERT_FALSE(first["failures"].empty());
+    EXPECT_EQ(first["failures"][0]["kind"], "crashed with signal 11");
+    auto sessionsOf = [](const nlohmann::json& r) {
+        std::vector<int> sessions;
+        for (const auto& f : r["failures"])
+            sessions.push_back(f["session"]);
+        return sessions;
+    };
+    EXPECT_EQ(sessionsOf(first), sessionsOf(again));
+    EXPECT_EQ(first["steps"], again["steps"]);
+    EXPECT_NE(sessionsOf(first), sessionsOf(other));
+}
+
+TEST_F(Validate, BadArgumentsAndLibrariesAreRefused) {
+    EXPECT_EQ(validate(std::string(PELDAN_LIBRARY_PATH) + " --level 9").status, 2);
+    EXPECT_EQ(validate(std::string(PELDAN_LIBRARY_PATH) + " --sessions 0").status, 2);
+    ShellResult missing = validate(folder + "/no-such-library.so");
+    EXPECT_EQ(missing.status, 3) << missing.output;
+    EXPECT_NE(missing.output.find("no-such-library.so"), std::string::npos) << missing.output;
+    ShellResult folderGiven = validate(folder);
+    EXPECT_EQ(folderGiven.status, 3) << folderGiven.output;
+}
+
+TEST_F(Validate, PipedOutputHasNoProgressBar) {
+    ShellResult result = validate(std::string(PELDAN_LIBRARY_PATH) + " --sessions 5");
+    EXPECT_EQ(result.output.find('\r'), std::string::npos);
+    EXPECT_NE(result.output.find("steps/s"), std::string::npos);
+}
+
+// Saved seeds must keep meaning the same sessions: a change to how sessions
+// are drawn shows here first.
+TEST(SessionGenerator, TheSameSeedDrawsTheSameSession) {
+    PanelLayout layout;
+    std::string error;
+    ASSERT_TRUE(readPanelLayout(PELDAN_LAYOUT_PATH, layout, error)) << error;
+    SessionPlan plan{42, 3, 50, 2};
+    GeneratedSession a = generateSession(plan, layout, 7);
+    GeneratedSession b = generateSession(plan, layout, 7);
+    EXPECT_EQ(a.steps, b.steps);
+    EXPECT_EQ(a.startup, b.startup);
+    plan.session = 4;
+    EXPECT_NE(generateSession(plan, layout, 7).steps, a.steps);
+    ASSERT_EQ(a.steps.size(), 50u);
+    SessionRandom random(1);
+    EXPECT_EQ(random.next(), 0x910A2DEC89025CC1ULL); // splitmix64's published first output for seed 1
+}
+
+TEST(SessionGenerator, StepsUseOnlyTheLayoutsControlsInPresses) {
+    PanelLayout layout;
+    std::string error;
+    ASSERT_TRUE(readPanelLayout(PELDAN_LAYOUT_PATH, layout, error)) << error;
+    for (int session = 0; session < 20; ++session) {
+        GeneratedSession drawn = generateSession(SessionPlan{5, session, 100, 5}, layout, 7);
+        for (const std::string& step : drawn.steps) {
+            EXPECT_EQ(step.find_first_of("\r\n"), std::string::npos) << step;
+            if (step.rfind("press ", 0) == 0 || step.rfind("pick ", 0) == 0) {
+                std::istringstream words(step);
+                std::string verb, control;
+                words >> verb >> control;
+                EXPECT_NE(layout.find(control), nullptr) << step;
+            }
+        }
+    }
+}
+
+} // namespace
