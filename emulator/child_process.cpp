@@ -11,6 +11,9 @@
 #include <csignal>
 #include <fcntl.h>
 #include <poll.h>
+#if defined(__linux__)
+#include <sys/prctl.h>
+#endif
 #include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -80,8 +83,17 @@ void drain(int fd, const ChildProcess::Output& onOutput) {
 }
 
 [[noreturn]] void runChild(const ChildProcess::Body& body, ChildProgress& progress, int readFd,
-                           int writeFd) {
+                           int writeFd, pid_t parent) {
     close(readFd);
+#if defined(__linux__)
+    // A child whose parent is gone (killed, interrupted) must not run on,
+    // least of all a script stuck in a loop.
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (getppid() != parent)
+        _exit(1);
+#else
+    (void)parent;
+#endif
     int status = body(progress, writeFd);
     std::cout.flush();
     std::fflush(nullptr);
@@ -103,9 +115,10 @@ ChildEnd ChildProcess::run(const Body& body, int stepTimeoutMs, const Output& on
     auto* progress = new (shared) ChildProgress;
     std::cout.flush();
     std::fflush(nullptr);
+    pid_t parent = getpid();
     pid_t child = fork();
     if (child == 0)
-        runChild(body, *progress, fds[0], fds[1]);
+        runChild(body, *progress, fds[0], fds[1], parent);
     close(fds[1]);
     ChildEnd end{ChildEnd::failedToStart};
     if (child > 0) {
