@@ -88,7 +88,8 @@ void PanelHost::checkRepliesBack() {
 }
 
 void PanelHost::breach(const std::string& what) {
-    breaches_.push_back(what);
+    if (++breachCount_ <= keptBreaches)
+        breaches_.push_back(what);
     note("BREACH: " + what);
 }
 
@@ -119,7 +120,8 @@ std::optional<HostReply> PanelHost::onCommand(const std::optional<std::string>& 
         return std::nullopt;
     }
     const std::string& command = *text;
-    commands_.push_back(command);
+    if (keepCommands_)
+        commands_.push_back(command);
     note("script> " + shown(command));
     std::string why;
     std::optional<HostCommand> parsed = parseHostCommand(command, why);
@@ -194,6 +196,8 @@ void PanelHost::pick(const std::string& panel, const std::string& control,
     ControlState& state = studio_.control(control);
     std::string property = state.kind == "selector" ? "page" : "index";
     state.properties[property] = value;
+    if (property == "index")
+        state.operatorPick = value;
     controlEvent(panel, control, property + "=" + value);
 }
 

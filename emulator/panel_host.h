@@ -8,6 +8,7 @@
 #include "script_route.h"
 #include "studio.h"
 
+#include <cstddef>
 #include <functional>
 #include <map>
 #include <optional>
@@ -52,7 +53,12 @@ class PanelHost : private ScriptHostSide {
 
     // The commands the script sent since the last call, as sent.
     std::vector<std::string> takeCommands();
+    // The first breaches (up to keptBreaches); breachCount() counts them all.
     const std::vector<std::string>& breaches() const { return breaches_; }
+    std::size_t breachCount() const { return breachCount_; }
+    static constexpr std::size_t keptBreaches = 1000;
+    // Serve mode reads no command lists: it can stop them being kept.
+    void keepCommands(bool keep) { keepCommands_ = keep; }
     Studio& studio() { return studio_; }
     // Writes one line to the transcript.
     void note(const std::string& line) { transcript_(line); }
@@ -91,6 +97,8 @@ class PanelHost : private ScriptHostSide {
     std::map<ScriptAddress, std::string> repliesOut_; // given to the script, not yet back
     std::vector<std::string> commands_;
     std::vector<std::string> breaches_;
+    std::size_t breachCount_ = 0;
+    bool keepCommands_ = true;
 };
 
 #endif

@@ -1,30 +1,52 @@
 #include "panel_server.h"
 
+#include "panel_summary.h"
+
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <sys/socket.h>
 
 using nlohmann::json;
 
 namespace {
 
-const size_t keptLines = 20000;
+// Script and studio texts are bytes, not UTF-8: whatever is not valid UTF-8
+// is replaced as it is written, so no answer can fail to be made.
+std::string dumped(const json& value) {
+    return value.dump(-1, ' ', false, json::error_handler_t::replace);
+}
 
 void answer(httplib::Response& response, int status, const json& body) {
     response.status = status;
-    response.set_content(body.dump(), "application/json");
+    response.set_content(dumped(body), "application/json");
 }
 
 void refuse(httplib::Response& response, int status, const std::string& why) {
     answer(response, status, json{{"error", why}});
 }
 
-// The request's JSON object, or a 400 answer and nothing.
-bool body(const httplib::Request& request, httplib::Response& response, json& out) {
-    out = json::parse(request.body, nullptr, false);
-    if (out.is_discarded() || !out.is_object()) {
-        refuse(response, 400, "the request body must be a JSON object");
-        return false;
-    }
-    return true;
+std::optional<std::string> header(const httplib::Request& request, const char* name) {
+    if (!request.has_header(name))
+        return std::nullopt;
+    return request.get_header_value(name);
+}
+
+std::optional<std::string> tokenOf(const httplib::Request& request) {
+    if (request.has_header("X-Panel-Token"))
+        return request.get_header_value("X-Panel-Token");
+    if (request.has_param("token"))
+        return request.get_param_value("token");
+    return std::nullopt;
+}
+
+size_t numberParam(const httplib::Request& request, const char* name, size_t otherwise) {
+    if (!request.has_param(name))
+        return otherwise;
+    const std::string text = request.get_param_value(name);
+    if (text.empty() || text.size() > 18 || text.find_first_not_of("0123456789") != std::string::npos)
+        return otherwise;
+    return static_cast<size_t>(std::stoull(text));
 }
 
 bool text(const json& object, const char* key, std::string& out, httplib::Response& response,
@@ -53,18 +75,43 @@ bool integer(const json& object, const char* key, int& out, httplib::Response& r
     return true;
 }
 
+// Only the server's own port: no second server can share it (SO_REUSEPORT).
+void ownPortOnly(socket_t socket) {
+    int yes = 1;
+    setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+}
+
+std::vector<std::string> listenAddresses(const std::string& bind) {
+    if (bind == "0.0.0.0" || bind == "::")
+        return interfaceAddresses();
+    return {bind};
+}
+
 } // namespace
 
-PanelServer::PanelServer(ScriptRoute& route, Studio& studio, const std::string& webRoot)
-    : studio_(studio), host_(studio, [this](const std::string& line) { record(line); }),
+PanelServer::PanelServer(ScriptRoute& route, Studio& studio, const ServerSettings& settings)
+    : settings_(settings), guard_(listenAddresses(settings.bind), settings.port, settings.token),
+      instance_(newToken().substr(0, 12)), studio_(studio),
+      host_(studio, [this](const std::string& line) { record(line); }),
       start_(std::chrono::steady_clock::now()) {
+    host_.keepCommands(false);
     {
         std::lock_guard<std::mutex> hold(lock_);
         opened_ = host_.open(route);
     }
-    server_.set_mount_point("/", webRoot);
-    server_.set_payload_max_length(64 * 1024);
+    // Every event stream holds a worker for as long as it is open: enough
+    // workers for the streams allowed and the requests beside them.
+    server_.new_task_queue = [] { return new httplib::ThreadPool(workerThreads); };
+    server_.set_tcp_nodelay(true);
+    server_.set_socket_options(ownPortOnly);
+    server_.set_keep_alive_timeout(1);
+    server_.set_read_timeout(2, 0);
+    server_.set_write_timeout(2, 0);
+    server_.set_payload_max_length(maxBodyBytes);
+    server_.set_mount_point("/", settings.webRoot);
+    guard();
     routes();
+    eventStream();
     timer_ = std::thread([this] { timerLoop(); });
 }
 
@@ -76,7 +123,18 @@ PanelServer::~PanelServer() {
     host_.close();
 }
 
-bool PanelServer::listen(const std::string& bind, int port) { return server_.listen(bind, port); }
+bool PanelServer::bind(std::string& why) {
+    errno = 0;
+    if (server_.bind_to_port(settings_.bind, settings_.port))
+        return true;
+    why = "cannot listen on " + settings_.bind + ":" + std::to_string(settings_.port) + ": " +
+          (errno == EADDRINUSE ? "the port is in use"
+           : errno != 0        ? std::string(std::strerror(errno))
+                               : "not an address of this machine");
+    return false;
+}
+
+void PanelServer::serve() { server_.listen_after_bind(); }
 
 void PanelServer::stop() {
     stopping_ = true;
@@ -86,12 +144,10 @@ void PanelServer::stop() {
 
 void PanelServer::record(const std::string& line) {
     // Called with lock_ held, from inside the host.
-    lines_.push_back(line);
-    if (lines_.size() > keptLines) {
-        size_t drop = keptLines / 2;
-        lines_.erase(lines_.begin(), lines_.begin() + static_cast<long>(drop));
-        firstLine_ += drop;
-    }
+    std::string take = takeOf(line);
+    if (!take.empty())
+        lastTake_ = take;
+    transcript_.add(line);
     changed_.notify_all();
 }
 
@@ -116,6 +172,16 @@ template <class Action> void PanelServer::act(httplib::Response& response, Actio
     json result = action();
     result["state"] = state();
     answer(response, 200, result);
+}
+
+bool PanelServer::onPanel(const std::string& panel, const std::string& control,
+                          httplib::Response& response) {
+    std::lock_guard<std::mutex> hold(lock_);
+    const PanelLayout& layout = studio_.layout();
+    if (panel == layout.panel && layout.find(control) != nullptr)
+        return true;
+    refuse(response, 404, "no control '" + control + "' on panel " + panel);
+    return false;
 }
 
 json PanelServer::layout() {
@@ -149,15 +215,60 @@ json PanelServer::state() {
     json crosspoints = json::array();
     for (const auto& [destination, source] : studio_.crosspoints())
         crosspoints.push_back({{"destination", destination}, {"source", source}});
-    return {{"time", studio_.now()},
+    const auto& breaches = host_.breaches();
+    json lastBreaches = json::array();
+    for (size_t i = breaches.size() > 20 ? breaches.size() - 20 : 0; i < breaches.size(); ++i)
+        lastBreaches.push_back(breaches[i]);
+    PanelSelection selection = panelSelection(studio_);
+    return {{"instance", instance_},
+            {"version", transcript_.end()},
+            {"time", studio_.now()},
             {"open", host_.isOpen()},
             {"controls", controls},
+            {"selection", {{"feed", selection.feed}, {"source", selection.source}, {"take", selection.take}}},
+            {"summary", panelSummary(studio_, lastTake_)},
             {"router", {{"device", studio_.audioRouterDevice()},
                         {"destinations", destinations},
                         {"sources", sources}}},
             {"packager", {{"device", studio_.packagerDevice()}, {"crosspoints", crosspoints}}},
-            {"breaches", host_.breaches()},
-            {"lines", firstLine_ + lines_.size()}};
+            {"breaches", lastBreaches},
+            {"breachCount", host_.breachCount()},
+            {"lines", transcript_.end()},
+            {"streams", streams_.load()}};
+}
+
+void PanelServer::guard() {
+    server_.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
+        GuardVerdict verdict = guard_.check(req.method, req.path, header(req, "Host"),
+                                            header(req, "Origin"), header(req, "Content-Type"),
+                                            tokenOf(req));
+        if (verdict.status == 0)
+            return httplib::Server::HandlerResponse::Unhandled;
+        refuse(res, verdict.status, verdict.why);
+        return httplib::Server::HandlerResponse::Handled;
+    });
+}
+
+// POST handlers read their body themselves, so that the limit holds for
+// chunked bodies too, and get it as a JSON object.
+template <class Handler> void PanelServer::post(const std::string& path, Handler handler) {
+    server_.Post(path, [handler](const httplib::Request& req, httplib::Response& res,
+                                 const httplib::ContentReader& reader) {
+        std::string body;
+        bool fits = reader([&](const char* data, size_t size) {
+            if (body.size() + size > maxBodyBytes)
+                return false;
+            body.append(data, size);
+            return true;
+        });
+        if (!fits)
+            return refuse(res, 413, "the request body is larger than " +
+                                        std::to_string(maxBodyBytes / 1024) + " KiB");
+        json in = json::parse(body, nullptr, false);
+        if (in.is_discarded() || !in.is_object())
+            return refuse(res, 400, "the request body must be a JSON object");
+        handler(in, res);
+    });
 }
 
 void PanelServer::routes() {
@@ -169,62 +280,58 @@ void PanelServer::routes() {
         std::lock_guard<std::mutex> hold(lock_);
         answer(res, 200, state());
     });
+    // Pages of the transcript: ?since=N (a line number) or ?tail=N (the last N), ?limit=N.
     server_.Get("/api/transcript", [this](const httplib::Request& req, httplib::Response& res) {
         std::lock_guard<std::mutex> hold(lock_);
-        size_t since = req.has_param("since") ? std::strtoull(req.get_param_value("since").c_str(), nullptr, 10) : 0;
-        json lines = json::array();
-        for (size_t i = std::max(since, firstLine_); i < firstLine_ + lines_.size(); ++i)
-            lines.push_back(lines_[i - firstLine_]);
-        answer(res, 200, {{"from", std::max(since, firstLine_)}, {"lines", lines}});
+        size_t limit = std::min<size_t>(numberParam(req, "limit", 500), 2000);
+        size_t tail = numberParam(req, "tail", 0);
+        size_t end = transcript_.end();
+        size_t since = tail > 0 ? (tail < end ? end - tail : 0) : numberParam(req, "since", 0);
+        TranscriptBuffer::Page page = transcript_.page(since, limit, 1024 * 1024);
+        answer(res, 200,
+               {{"instance", instance_}, {"from", page.from}, {"lines", page.lines},
+                {"next", page.from + page.lines.size()}, {"end", end}, {"first", transcript_.first()}});
     });
-    server_.Post("/api/press", [this](const httplib::Request& req, httplib::Response& res) {
-        json in;
+    post("/api/press", [this](const json& in, httplib::Response& res) {
         std::string control, panel;
-        if (!body(req, res, in) || !text(in, "control", control, res) ||
-            !text(in, "panel", panel, res, "1"))
+        if (!text(in, "control", control, res) || !text(in, "panel", panel, res, "1") ||
+            !onPanel(panel, control, res))
             return;
         act(res, [&] {
             host_.controlEvent(panel, control, "button=pressed");
             return json::object();
         });
     });
-    server_.Post("/api/pick", [this](const httplib::Request& req, httplib::Response& res) {
-        json in;
+    post("/api/pick", [this](const json& in, httplib::Response& res) {
         std::string control, value, panel;
-        if (!body(req, res, in) || !text(in, "control", control, res) ||
-            !text(in, "value", value, res) || !text(in, "panel", panel, res, "1"))
+        if (!text(in, "control", control, res) || !text(in, "value", value, res) ||
+            !text(in, "panel", panel, res, "1") || !onPanel(panel, control, res))
             return;
         act(res, [&] {
             host_.pick(panel, control, value);
             return json::object();
         });
     });
-    server_.Post("/api/event", [this](const httplib::Request& req, httplib::Response& res) {
-        json in;
+    post("/api/event", [this](const json& in, httplib::Response& res) {
         std::string panel, control, message;
-        if (!body(req, res, in) || !text(in, "panel", panel, res) ||
-            !text(in, "control", control, res) || !text(in, "message", message, res))
+        if (!text(in, "panel", panel, res) || !text(in, "control", control, res) ||
+            !text(in, "message", message, res) || !onPanel(panel, control, res))
             return;
         act(res, [&] {
             host_.controlEvent(panel, control, message);
             return json::object();
         });
     });
-    server_.Post("/api/route", [this](const httplib::Request& req, httplib::Response& res) {
-        json in;
+    post("/api/route", [this](const json& in, httplib::Response& res) {
         int destination = 0, source = 0;
-        if (!body(req, res, in) || !integer(in, "destination", destination, res) ||
-            !integer(in, "source", source, res))
+        if (!integer(in, "destination", destination, res) || !integer(in, "source", source, res))
             return;
         act(res, [&] {
             host_.routeAudio(destination, source);
             return json::object();
         });
     });
-    server_.Post("/api/parameter", [this](const httplib::Request& req, httplib::Response& res) {
-        json in;
-        if (!body(req, res, in))
-            return;
+    post("/api/parameter", [this](const json& in, httplib::Response& res) {
         auto message = in.find("message");
         if (message == in.end() || !(message->is_string() || message->is_null()))
             return refuse(res, 400, "'message' must be a text or null");
@@ -236,36 +343,58 @@ void PanelServer::routes() {
             return json{{"reply", reply ? json(*reply) : json(nullptr)}};
         });
     });
-    server_.Get("/events", [this](const httplib::Request&, httplib::Response& res) {
-        size_t next;
-        {
-            std::lock_guard<std::mutex> hold(lock_);
-            next = firstLine_ + lines_.size();
-        }
-        res.set_header("Cache-Control", "no-cache");
-        res.set_chunked_content_provider(
-            "text/event-stream", [this, next](size_t, httplib::DataSink& sink) mutable {
-                std::unique_lock<std::mutex> hold(lock_);
-                changed_.wait_for(hold, std::chrono::seconds(15), [&] {
-                    return stopping_ || firstLine_ + lines_.size() > next;
-                });
-                if (stopping_)
-                    return false;
-                std::string chunk;
-                next = std::max(next, firstLine_);
-                for (; next < firstLine_ + lines_.size(); ++next)
-                    chunk += "data: " + json{{"index", next}, {"line", lines_[next - firstLine_]}}.dump() + "\n\n";
-                hold.unlock();
-                if (chunk.empty())
-                    chunk = ": still here\n\n";
-                return sink.write(chunk.data(), chunk.size());
-            });
-    });
     server_.set_exception_handler([](const httplib::Request&, httplib::Response& res, std::exception_ptr) {
         refuse(res, 500, "the request could not be handled");
     });
     server_.set_error_handler([](const httplib::Request& req, httplib::Response& res) {
         if (res.body.empty())
             refuse(res, res.status, "no such resource: " + req.method + " " + req.path);
+    });
+}
+
+// Server-sent events: each transcript line as it is written, with its number.
+// A stream checks its client at least once a second, so a closed one lets its
+// worker go within a second, and it ends as soon as the server stops.
+void PanelServer::eventStream() {
+    server_.Get("/events", [this](const httplib::Request&, httplib::Response& res) {
+        if (++streams_ > maxEventStreams) {
+            --streams_;
+            return refuse(res, 503, "too many event streams are open");
+        }
+        size_t next;
+        {
+            std::lock_guard<std::mutex> hold(lock_);
+            next = transcript_.end();
+        }
+        res.set_header("Cache-Control", "no-cache");
+        res.set_chunked_content_provider(
+            "text/event-stream",
+            [this, next, hello = true](size_t, httplib::DataSink& sink) mutable {
+                std::string chunk;
+                try {
+                    std::unique_lock<std::mutex> hold(lock_);
+                    if (hello) {
+                        chunk = "retry: 1000\nevent: hello\ndata: " +
+                                dumped({{"instance", instance_}, {"version", next}}) + "\n\n";
+                        hello = false;
+                    } else {
+                        changed_.wait_for(hold, std::chrono::seconds(1),
+                                          [&] { return stopping_ || transcript_.end() > next; });
+                    }
+                    if (stopping_)
+                        return false;
+                    TranscriptBuffer::Page page = transcript_.page(next, 200, 256 * 1024);
+                    for (size_t i = 0; i < page.lines.size(); ++i)
+                        chunk += "data: " +
+                                 dumped({{"index", page.from + i}, {"line", page.lines[i]}}) + "\n\n";
+                    next = page.from + page.lines.size();
+                } catch (const std::exception&) {
+                    return false; // the stream ends; the page reconnects and re-reads
+                }
+                if (chunk.empty())
+                    chunk = ": still here\n\n";
+                return sink.write(chunk.data(), chunk.size());
+            },
+            [this](bool) { --streams_; });
     });
 }

@@ -1,12 +1,16 @@
-// The HTTP side of panel-host serve. Requests arrive on the server's threads;
-// every call into the script is made under one lock, so the script sees one
-// call at a time, as from a real host. Timer ticks run in real time.
+// The HTTP side of panel-host serve. Requests arrive on the server's worker
+// threads; every call into the script is made under one lock, so the script
+// sees one call at a time, as from a real host. Timer ticks run in real time.
+// Only the panel's own page may act (RequestGuard), every size is bounded, and
+// every answer is valid UTF-8 JSON whatever bytes the script or studio hold.
 #ifndef PANEL_SERVER_H
 #define PANEL_SERVER_H
 
 #include "panel_host.h"
+#include "request_guard.h"
 #include "script_route.h"
 #include "studio.h"
+#include "transcript_buffer.h"
 
 #include <httplib.h>
 #include <nlohmann/json.hpp>
@@ -19,36 +23,55 @@
 #include <thread>
 #include <vector>
 
+struct ServerSettings {
+    std::string bind = "127.0.0.1";
+    int port = 8080;
+    std::string webRoot;
+    std::string token; // required off loopback; empty: none
+};
+
 class PanelServer {
   public:
-    PanelServer(ScriptRoute& route, Studio& studio, const std::string& webRoot);
+    static constexpr std::size_t maxBodyBytes = 64 * 1024;
+    static constexpr int maxEventStreams = 64;
+    static constexpr int workerThreads = 160;
+
+    PanelServer(ScriptRoute& route, Studio& studio, const ServerSettings& settings);
     ~PanelServer();
     bool opened() const { return opened_; }
-    // Serves until stop(); false when the address cannot be bound.
-    bool listen(const std::string& bind, int port);
+    // Takes the port for this server alone; false with why (in use, say).
+    bool bind(std::string& why);
+    // Serves until stop().
+    void serve();
+    // From any thread (not from a signal handler).
     void stop();
-
-    // For tests: the JSON answer to a request, without a socket.
-    httplib::Server& http() { return server_; }
 
   private:
     void routes();
+    void guard();
+    void eventStream();
+    template <class Handler> void post(const std::string& path, Handler handler);
     void timerLoop();
     nlohmann::json state();
     nlohmann::json layout();
     void record(const std::string& line);
     // Runs an action on the panel under the lock; answers 409 when it is closed.
     template <class Action> void act(httplib::Response& response, Action action);
+    bool onPanel(const std::string& panel, const std::string& control, httplib::Response& response);
 
+    ServerSettings settings_;
+    RequestGuard guard_;
     std::mutex lock_;
     std::condition_variable changed_;
-    std::vector<std::string> lines_;
-    size_t firstLine_ = 0; // index of lines_[0] since the start
+    TranscriptBuffer transcript_;
+    std::string lastTake_;
+    std::string instance_; // tells a restarted server from the one a page knew
     Studio& studio_;
     PanelHost host_;
     bool opened_ = false;
     httplib::Server server_;
     std::atomic<bool> stopping_{false};
+    std::atomic<int> streams_{0};
     std::chrono::steady_clock::time_point start_;
     std::thread timer_;
 };

@@ -42,7 +42,7 @@ int playInChild(const RunOptions& options, const std::vector<ScenarioStep>& step
     PanelHost host(studio, printLine);
     long long stepBudget = applyStartup(startup, host, studio, *route);
     if (!host.open(*route)) {
-        printLine("panel-host: the script did not start, " + std::to_string(host.breaches().size()) +
+        printLine("panel-host: the script did not start, " + std::to_string(host.breachCount()) +
                   " breaches");
         return failedChecks;
     }
@@ -56,7 +56,7 @@ int playInChild(const RunOptions& options, const std::vector<ScenarioStep>& step
     progress.begin(0, static_cast<std::int64_t>(steps.size() + 1));
     host.close();
     size_t failures = player.failures().size();
-    size_t breaches = host.breaches().size();
+    size_t breaches = host.breachCount();
     printLine("panel-host: " + std::to_string(steps.size()) + " steps, " + std::to_string(failures) +
               " failed expectations, " + std::to_string(breaches) + " breaches");
     return failures == 0 && breaches == 0 ? passed : failedChecks;

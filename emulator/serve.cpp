@@ -3,16 +3,30 @@
 #include "panel_server.h"
 #include "web_root.h"
 
+#include <atomic>
 #include <csignal>
+#include <cstdlib>
 #include <iostream>
+#include <thread>
 
 namespace {
 
-PanelServer* running = nullptr;
+// Set by the signal handler; a watcher thread stops the server, since stopping
+// takes locks that a handler may not.
+std::atomic<bool> stopRequested{false};
 
-extern "C" void onStopSignal(int) {
-    if (running != nullptr)
-        running->stop();
+extern "C" void onStopSignal(int) { stopRequested = true; }
+
+// Off loopback anyone on the network could reach the panel: a token is then
+// required, from --token, PANEL_HOST_TOKEN, or made up here and printed.
+bool chooseToken(const ServeOptions& options, std::string& token) {
+    token = options.token;
+    if (token.empty())
+        if (const char* fromEnvironment = std::getenv("PANEL_HOST_TOKEN"))
+            token = fromEnvironment;
+    if (token.empty() && !isLoopback(options.bind))
+        token = newToken();
+    return isLoopback(options.bind) || !token.empty();
 }
 
 } // namespace
@@ -26,6 +40,8 @@ CLI::App* addServeCommand(CLI::App& app, ServeOptions& options) {
     command->add_option("--web-root", options.webRoot,
                         "the folder of the page and its assets (default: the installed page)");
     command->add_option("--studio", options.studioFile, "a studio file over the built-in studio");
+    command->add_option("--token", options.token,
+                        "the token requests must carry (default off loopback: PANEL_HOST_TOKEN, or a new one)");
     return command;
 }
 
@@ -39,6 +55,11 @@ int serve(const ServeOptions& options) {
         std::cerr << "panel-host: --web-root " << webRoot << " holds no index.html\n";
         return 2;
     }
+    ServerSettings settings{options.bind, options.port, webRoot, ""};
+    if (!chooseToken(options, settings.token)) {
+        std::cerr << "panel-host: cannot make a token; give --token\n";
+        return 2;
+    }
     Studio studio;
     std::string error;
     if (!options.studioFile.empty() && !studio.loadStudioFile(options.studioFile, error)) {
@@ -50,21 +71,27 @@ int serve(const ServeOptions& options) {
         std::cerr << "panel-host: " << error << "\n";
         return 3;
     }
-    PanelServer server(*route, studio, webRoot);
+    PanelServer server(*route, studio, settings);
     if (!server.opened()) {
         std::cerr << "panel-host: the export returned no script\n";
         return 1;
     }
-    running = &server;
-    std::signal(SIGINT, onStopSignal);
-    std::signal(SIGTERM, onStopSignal);
-    std::cout << "panel-host: panel 1 at http://" << options.bind << ":" << options.port << "/"
-              << std::endl;
-    bool listened = server.listen(options.bind, options.port);
-    running = nullptr;
-    if (!listened) {
-        std::cerr << "panel-host: cannot listen on " << options.bind << ":" << options.port << "\n";
+    if (!server.bind(error)) {
+        std::cerr << "panel-host: " << error << "\n";
         return 2;
     }
+    std::signal(SIGINT, onStopSignal);
+    std::signal(SIGTERM, onStopSignal);
+    std::string address = options.bind.find(':') != std::string::npos ? "[" + options.bind + "]" : options.bind;
+    std::cout << "panel-host: panel 1 at http://" << address << ":" << options.port << "/"
+              << (settings.token.empty() ? "" : "?token=" + settings.token) << std::endl;
+    std::thread watcher([&server] {
+        while (!stopRequested)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        server.stop();
+    });
+    server.serve();
+    stopRequested = true;
+    watcher.join();
     return 0;
 }

@@ -13,6 +13,7 @@ struct ServeOptions {
     int port = 8080;
     std::string webRoot;
     std::string studioFile;
+    std::string token;
 };
 
 CLI::App* addServeCommand(CLI::App& app, ServeOptions& options);

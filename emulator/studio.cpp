@@ -157,7 +157,10 @@ CommandOutcome Studio::putText(const HostCommand& c) {
     size_t equals = text.find('=');
     std::string property = equals == std::string::npos ? text : text.substr(0, equals);
     std::string value = equals == std::string::npos ? "" : text.substr(equals + 1);
-    control(c.texts[2]).properties[property] = value;
+    ControlState& target = control(c.texts[2]);
+    target.properties[property] = value;
+    if (property == "index")
+        target.operatorPick.clear();
     return {};
 }
 

@@ -18,6 +18,8 @@ struct ControlState {
     std::string kind = "button";
     bool enabled = true;
     std::map<std::string, std::string> properties; // in name order
+    // The value an operator picked, until the script puts the control's index itself.
+    std::string operatorPick;
 };
 
 struct PendingRevertive {
