@@ -105,7 +105,8 @@ PanelServer::PanelServer(ScriptRoute& route, Studio& studio, const ServerSetting
     server_.set_tcp_nodelay(true);
     server_.set_socket_options(ownPortOnly);
     server_.set_keep_alive_timeout(1);
-    server_.set_read_timeout(2, 0);
+    // Short enough that a stalled client cannot hold a worker, or a stop, for long.
+    server_.set_read_timeout(0, 500000);
     server_.set_write_timeout(2, 0);
     server_.set_payload_max_length(maxBodyBytes);
     server_.set_mount_point("/", settings.webRoot);

@@ -1,0 +1,342 @@
+// panel-host serve as a careless or hostile client meets it: bytes that are
+// not UTF-8, requests from elsewhere, many and slow clients, big bodies, a
+// second server, SIGTERM. Every test talks to 127.0.0.1 only.
+#include "serve_process.h"
+#include "shell_command.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <fstream>
+#include <poll.h>
+
+namespace {
+
+using nlohmann::json;
+using Clock = std::chrono::steady_clock;
+
+int connectTo(int port) {
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+bool sendText(int fd, const std::string& text) {
+    return send(fd, text.data(), text.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(text.size());
+}
+
+// What arrives on fd within `ms`, until `enough` is in it.
+std::string receive(int fd, int ms, const std::string& enough = "") {
+    std::string got;
+    auto end = Clock::now() + std::chrono::milliseconds(ms);
+    while (Clock::now() < end && (enough.empty() || got.find(enough) == std::string::npos)) {
+        pollfd wait{fd, POLLIN, 0};
+        if (poll(&wait, 1, 20) <= 0)
+            continue;
+        char buffer[4096];
+        ssize_t n = recv(fd, buffer, sizeof buffer, 0);
+        if (n <= 0)
+            break;
+        got.append(buffer, static_cast<size_t>(n));
+    }
+    return got;
+}
+
+// Strict: throws on anything that is not valid JSON in valid UTF-8.
+bool validJson(const std::string& text) {
+    try {
+        json parsed = json::parse(text);
+        (void)parsed;
+        return true;
+    } catch (const json::exception&) {
+        return false;
+    }
+}
+
+class PanelServerTest : public ::testing::Test {
+  protected:
+    void start(std::vector<std::string> extra = {}) {
+        server = std::make_unique<ServeProcess>(PANEL_HOST, PELDAN_LIBRARY_PATH, extra,
+                                                folder + "/serve.log");
+        ASSERT_TRUE(server->ready()) << server->log();
+        client = std::make_unique<httplib::Client>("127.0.0.1", server->port());
+        client->set_read_timeout(5, 0);
+    }
+    httplib::Result press(const std::string& control, httplib::Headers headers = {}) {
+        return client->Post("/api/press", headers, json{{"control", control}}.dump(), "application/json");
+    }
+    json state() {
+        auto got = client->Get("/api/state");
+        return got && validJson(got->body) ? json::parse(got->body) : json();
+    }
+    std::string file(const std::string& name, const std::string& text) {
+        std::ofstream(folder + "/" + name, std::ios::binary) << text;
+        return folder + "/" + name;
+    }
+
+    TemporaryFolder temporary;
+    const std::string folder = temporary.path();
+    std::unique_ptr<ServeProcess> server;
+    std::unique_ptr<httplib::Client> client;
+};
+
+TEST_F(PanelServerTest, BytesThatAreNotUtf8NeverEndTheServerOrItsJson) {
+    start({"--studio", file("latin1.studio", "source 3 CAF\xc9 \xff\n")});
+    int events = connectTo(server->port());
+    sendText(events, "GET /events HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(server->port()) + "\r\n\r\n");
+    receive(events, 1000, "event: hello");
+    // A path that is no UTF-8, and a router change that puts Latin-1 on a label.
+    auto bad = client->Get("/%ff%fe");
+    ASSERT_TRUE(bad);
+    EXPECT_EQ(bad->status, 404);
+    EXPECT_TRUE(validJson(bad->body)) << bad->body;
+    auto routed = client->Post("/api/route", json{{"destination", 12}, {"source", 3}}.dump(), "application/json");
+    ASSERT_TRUE(routed) << server->log();
+    EXPECT_EQ(routed->status, 200);
+    EXPECT_TRUE(validJson(routed->body));
+    std::string stream = receive(events, 2000, "UMD_1");
+    EXPECT_NE(stream.find("CAF\xef\xbf\xbd"), std::string::npos) << stream; // replaced, not dropped
+    for (const char* path : {"/api/state", "/api/transcript", "/api/layout"}) {
+        auto got = client->Get(path);
+        ASSERT_TRUE(got) << path;
+        EXPECT_EQ(got->status, 200) << path;
+        EXPECT_TRUE(validJson(got->body)) << path;
+    }
+    EXPECT_FALSE(server->exited());
+    close(events);
+}
+
+struct Intruder {
+    const char* what;
+    httplib::Headers headers;
+    const char* contentType;
+    int status;
+};
+
+TEST_F(PanelServerTest, OnlyThePanelsOwnPageCanAct) {
+    start();
+    std::string self = "http://127.0.0.1:" + std::to_string(server->port());
+    const Intruder intruders[] = {
+        {"a plain-text body", {}, "text/plain", 403},
+        {"a form", {}, "application/x-www-form-urlencoded", 403},
+        {"another site", {{"Origin", "http://evil.example"}}, "application/json", 403},
+        {"a local file", {{"Origin", "null"}}, "application/json", 403},
+        {"another port", {{"Origin", "http://127.0.0.1:1"}}, "application/json", 403},
+        {"a rebound name", {{"Host", "evil.example:" + std::to_string(server->port())}}, "application/json", 403},
+        {"the page itself", {{"Origin", self}}, "application/json", 200},
+        {"localhost", {{"Host", "localhost:" + std::to_string(server->port())}}, "application/json", 200},
+        {"no Origin (curl)", {}, "application/json; charset=utf-8", 200},
+    };
+    for (const Intruder& i : intruders) {
+        auto got = client->Post("/api/press", i.headers, json{{"control", "OS_1"}}.dump(), i.contentType);
+        ASSERT_TRUE(got) << i.what;
+        EXPECT_EQ(got->status, i.status) << i.what << ": " << got->body;
+        EXPECT_TRUE(json::parse(got->body).contains(i.status == 200 ? "state" : "error")) << got->body;
+    }
+    // Nothing refused reached the script: only the three allowed presses did.
+    auto transcript = json::parse(client->Get("/api/transcript")->body);
+    int presses = 0;
+    for (const auto& line : transcript["lines"])
+        presses += line.get<std::string>() == "host> control 1 OS_1 button=pressed";
+    EXPECT_EQ(presses, 3);
+}
+
+TEST_F(PanelServerTest, OffLoopbackATokenIsNeeded) {
+    start({"--bind", "0.0.0.0"});
+    std::string log = server->log();
+    size_t at = log.find("?token=");
+    ASSERT_NE(at, std::string::npos) << log;
+    std::string token = log.substr(at + 7, 32);
+    EXPECT_EQ(token.find_first_not_of("0123456789abcdef"), std::string::npos) << token;
+    EXPECT_EQ(client->Get("/api/state")->status, 401);
+    EXPECT_EQ(client->Get("/api/state", {{"X-Panel-Token", "wrong"}})->status, 401);
+    EXPECT_EQ(client->Get("/api/state", {{"X-Panel-Token", token}})->status, 200);
+    EXPECT_EQ(press("OS_1", {{"X-Panel-Token", token}})->status, 200);
+    EXPECT_EQ(client->Get("/index.html")->status, 200); // the page itself is no secret
+    int events = connectTo(server->port());
+    sendText(events, "GET /events?token=" + token + " HTTP/1.1\r\nHost: 127.0.0.1:" +
+                         std::to_string(server->port()) + "\r\n\r\n");
+    EXPECT_NE(receive(events, 1000, "event: hello").find("event: hello"), std::string::npos);
+    close(events);
+}
+
+TEST_F(PanelServerTest, FiftyStreamsAndTwentySlowSendersDoNotDelayAPress) {
+    start();
+    std::string host = "Host: 127.0.0.1:" + std::to_string(server->port()) + "\r\n";
+    std::vector<int> streams, slow;
+    for (int i = 0; i < 50; ++i) {
+        int fd = connectTo(server->port());
+        sendText(fd, "GET /events HTTP/1.1\r\n" + host + "\r\n");
+        streams.push_back(fd);
+    }
+    for (int fd : streams)
+        ASSERT_NE(receive(fd, 2000, "event: hello").find("event: hello"), std::string::npos);
+    for (int i = 0; i < 20; ++i) {
+        int fd = connectTo(server->port());
+        sendText(fd, "POST /api/press HTTP/1.1\r\n"); // and then nothing more for now
+        slow.push_back(fd);
+    }
+    std::vector<long long> took;
+    for (int i = 0; i < 5; ++i) {
+        auto begin = Clock::now();
+        auto got = press(i % 2 ? "OS_1" : "OS_2");
+        took.push_back(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - begin).count());
+        ASSERT_TRUE(got);
+        EXPECT_EQ(got->status, 200);
+    }
+    std::sort(took.begin(), took.end());
+    EXPECT_LT(took[2], 100) << "median press time in ms";
+    EXPECT_EQ(state()["streams"], 50);
+    // Closed clients let go of their workers within about a second.
+    for (int fd : streams)
+        close(fd);
+    auto closedAt = Clock::now();
+    while (state()["streams"] != 0 && Clock::now() - closedAt < std::chrono::seconds(3))
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(state()["streams"], 0);
+    EXPECT_LT(Clock::now() - closedAt, std::chrono::milliseconds(1600));
+    for (int fd : slow)
+        close(fd);
+}
+
+TEST_F(PanelServerTest, TooManyStreamsAreRefusedNotQueued) {
+    start();
+    std::string request = "GET /events HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(server->port()) + "\r\n\r\n";
+    std::vector<int> streams;
+    for (int i = 0; i < 64; ++i) {
+        streams.push_back(connectTo(server->port()));
+        sendText(streams.back(), request);
+        receive(streams.back(), 2000, "event: hello");
+    }
+    int extra = connectTo(server->port());
+    sendText(extra, request);
+    EXPECT_NE(receive(extra, 2000, "\r\n").find("503"), std::string::npos);
+    EXPECT_EQ(press("OS_1")->status, 200);
+    close(extra);
+    for (int fd : streams)
+        close(fd);
+}
+
+TEST_F(PanelServerTest, SigtermStopsItWithinASecondWithClientsAttached) {
+    start();
+    std::string host = "Host: 127.0.0.1:" + std::to_string(server->port()) + "\r\n";
+    std::vector<int> clients;
+    for (int i = 0; i < 10; ++i) {
+        clients.push_back(connectTo(server->port()));
+        sendText(clients.back(), "GET /events HTTP/1.1\r\n" + host + "\r\n");
+    }
+    for (int i = 0; i < 5; ++i) {
+        clients.push_back(connectTo(server->port()));
+        sendText(clients.back(), "POST /api/press HTTP/1.1\r\n"); // a request half sent
+    }
+    ASSERT_EQ(press("OS_1")->status, 200); // a kept-alive connection too
+    EXPECT_LT(server->stop().count(), 1000);
+    EXPECT_EQ(server->exitStatus(), 0);
+    for (int fd : clients)
+        close(fd);
+}
+
+TEST_F(PanelServerTest, APortInUseIsAnError) {
+    start();
+    ShellResult second = shell(std::string(PANEL_HOST) + " serve " + PELDAN_LIBRARY_PATH + " --port " +
+                                   std::to_string(server->port()),
+                               folder + "/second.log");
+    EXPECT_EQ(second.status, 2) << second.output;
+    EXPECT_NE(second.output.find("the port is in use"), std::string::npos) << second.output;
+}
+
+TEST_F(PanelServerTest, BodiesAreBoundedChunkedOrNot) {
+    start();
+    std::string big(100 * 1024, ' ');
+    auto plain = client->Post("/api/press", big, "application/json");
+    ASSERT_TRUE(plain);
+    EXPECT_EQ(plain->status, 413);
+    // Chunked: 20 MiB offered, refused long before the end.
+    int fd = connectTo(server->port());
+    sendText(fd, "POST /api/press HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(server->port()) +
+                     "\r\nContent-Type: application/json\r\nTransfer-Encoding: chunked\r\n\r\n");
+    std::string chunk(64 * 1024, 'x');
+    char size[32];
+    std::snprintf(size, sizeof size, "%zx\r\n", chunk.size());
+    for (int i = 0; i < 320 && sendText(fd, size + chunk + "\r\n"); ++i) {
+    }
+    EXPECT_NE(receive(fd, 2000, "\r\n").find("413"), std::string::npos);
+    close(fd);
+    EXPECT_EQ(press("OS_1")->status, 200);
+}
+
+TEST_F(PanelServerTest, ControlsThePanelDoesNotHaveAreRefusedAndCreateNothing) {
+    start();
+    auto pick = client->Post("/api/pick", json{{"control", "Invented"}, {"value", "1"}}.dump(), "application/json");
+    EXPECT_EQ(pick->status, 404);
+    EXPECT_EQ(json::parse(pick->body)["error"], "no control 'Invented' on panel 1");
+    auto event = client->Post("/api/event", json{{"panel", "2"}, {"control", "Take"}, {"message", "x=1"}}.dump(),
+                              "application/json");
+    EXPECT_EQ(event->status, 404);
+    EXPECT_EQ(press("Takee")->status, 404);
+    EXPECT_FALSE(state()["controls"].contains("Invented"));
+    EXPECT_FALSE(state()["controls"].contains("Takee"));
+}
+
+TEST_F(PanelServerTest, TheTranscriptComesInPages) {
+    start();
+    for (int i = 0; i < 30; ++i)
+        press(i % 2 ? "OS_1" : "OS_2");
+    json whole = json::parse(client->Get("/api/transcript?limit=2000")->body);
+    size_t end = whole["end"];
+    ASSERT_GT(end, 60u);
+    json first = json::parse(client->Get("/api/transcript?since=0&limit=10")->body);
+    EXPECT_EQ(first["lines"].size(), 10u);
+    EXPECT_EQ(first["next"], 10);
+    json tail = json::parse(client->Get("/api/transcript?tail=5")->body);
+    EXPECT_EQ(tail["from"], end - 5);
+    EXPECT_EQ(tail["lines"][4], whole["lines"][end - 1]);
+    json capped = json::parse(client->Get("/api/transcript?limit=999999999")->body);
+    EXPECT_LE(capped["lines"].size(), 2000u);
+}
+
+long long residentKiB(pid_t pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("VmRSS:", 0) == 0)
+            return std::stoll(line.substr(6));
+    return -1;
+}
+
+TEST_F(PanelServerTest, TwentyThousandRequestsLeaveMemoryFlat) {
+    start();
+    auto mixed = [&](int count) {
+        for (int i = 0; i < count; ++i) {
+            switch (i % 4) {
+            case 0:
+                press(i % 8 ? "Clear" : "OS_1");
+                break;
+            case 1:
+                client->Post("/api/pick", json{{"control", "X" + std::to_string(i)}, {"value", "1"}}.dump(),
+                             "application/json");
+                break;
+            case 2:
+                client->Get("/api/state");
+                break;
+            default:
+                client->Get("/api/transcript?tail=50");
+            }
+        }
+    };
+    mixed(2000);
+    long long before = residentKiB(server->pid());
+    mixed(18000);
+    long long after = residentKiB(server->pid());
+    ASSERT_GT(before, 0);
+    EXPECT_LT(after - before, 4 * 1024) << before << " KiB before, " << after << " KiB after";
+    EXPECT_LT(state().dump().size(), 16u * 1024) << "the state does not grow with requests";
+}
+
+} // namespace
