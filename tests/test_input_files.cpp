@@ -1,5 +1,6 @@
 // Files panel-host reads from the user: studio files and anything that is not
 // a small regular file.
+#include "shell_command.h"
 #include "studio.h"
 #include "text_file.h"
 
@@ -54,13 +55,8 @@ TEST(StudioFile, LinesChangeTheStudio) {
 
 class InputFile : public ::testing::Test {
   protected:
-    void SetUp() override {
-        char made[] = "/tmp/panel-host-input.XXXXXX";
-        ASSERT_NE(mkdtemp(made), nullptr);
-        folder = made;
-    }
-    void TearDown() override { std::system(("rm -rf " + folder).c_str()); }
-    std::string folder;
+    TemporaryFolder temporary;
+    const std::string folder = temporary.path();
 };
 
 TEST_F(InputFile, RefusesWhatIsNotASmallRegularFile) {

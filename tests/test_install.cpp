@@ -1,6 +1,9 @@
 // The installed workbench: `cmake --install` into a temporary prefix, the
 // prefix moved elsewhere, and panel-host run from there with an empty
 // environment must serve its page from the installed copy.
+#include "serve_process.h"
+#include "shell_command.h"
+
 #include <gtest/gtest.h>
 #include <httplib.h>
 
@@ -29,24 +32,9 @@ std::string commandOutput(const std::string& command, int& status) {
     return output;
 }
 
-int freePort() {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    close(fd);
-    return ntohs(address.sin_port);
-}
-
 class InstalledWorkbench : public ::testing::Test {
   protected:
     void SetUp() override {
-        char folder[] = "/tmp/panel-host-install.XXXXXX";
-        ASSERT_NE(mkdtemp(folder), nullptr);
-        work = folder;
         int status = 0;
         std::string log = commandOutput(std::string(CMAKE_COMMAND) + " --install " + BUILD_FOLDER +
                                             " --prefix " + work + "/first 2>&1", status);
@@ -60,8 +48,6 @@ class InstalledWorkbench : public ::testing::Test {
             kill(server, SIGTERM);
             waitpid(server, nullptr, 0);
         }
-        int status = 0;
-        commandOutput("rm -rf " + work, status);
     }
 
     // Starts the installed panel-host serve in WORK with no environment.
@@ -81,14 +67,15 @@ class InstalledWorkbench : public ::testing::Test {
         }
     }
 
-    std::string work;
+    TemporaryFolder temporary;
+    const std::string work = temporary.path();
     std::string prefix;
     pid_t server = -1;
 };
 
 TEST_F(InstalledWorkbench, ServesTheInstalledPageFromAMovedPrefix) {
     std::ofstream(prefix + "/share/panel-host/browser/index.html", std::ios::app) << marker << "\n";
-    int port = freePort();
+    int port = freeLoopbackPort();
     serveInstalled(port);
     httplib::Client client("127.0.0.1", port);
     httplib::Result page = client.Get("/");
