@@ -139,13 +139,9 @@ ChildEnd ChildProcess::run(const Body& body, int stepTimeoutMs, const Output& on
             } else {
                 usleep(5000);
             }
-            if (!open && waitpid(child, &status, 0) == child) {
-                end = endOf(status, *progress);
-                break;
-            }
-            if (open && waitpid(child, &status, WNOHANG) == child) {
-                // Gone while something else holds the pipe: read what is left.
-                drain(fds[0], onOutput);
+            if (waitpid(child, &status, WNOHANG) == child) {
+                if (open)
+                    drain(fds[0], onOutput); // what it wrote just before it ended
                 end = endOf(status, *progress);
                 break;
             }
