@@ -354,7 +354,7 @@ void PanelServer::routes() {
 }
 
 // Server-sent events: each transcript line as it is written, with its number.
-// A stream checks its client at least once a second, so a closed one lets its
+// A stream checks its client at least twice a second, so a closed one lets its
 // worker go within a second, and it ends as soon as the server stops.
 void PanelServer::eventStream() {
     server_.Get("/events", [this](const httplib::Request&, httplib::Response& res) {
@@ -379,7 +379,7 @@ void PanelServer::eventStream() {
                                 dumped({{"instance", instance_}, {"version", next}}) + "\n\n";
                         hello = false;
                     } else {
-                        changed_.wait_for(hold, std::chrono::seconds(1),
+                        changed_.wait_for(hold, std::chrono::milliseconds(500),
                                           [&] { return stopping_ || transcript_.end() > next; });
                     }
                     if (stopping_)

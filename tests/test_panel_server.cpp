@@ -201,7 +201,7 @@ TEST_F(PanelServerTest, FiftyStreamsAndTwentySlowSendersDoNotDelayAPress) {
     while (state()["streams"] != 0 && Clock::now() - closedAt < std::chrono::seconds(3))
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     EXPECT_EQ(state()["streams"], 0);
-    EXPECT_LT(Clock::now() - closedAt, std::chrono::milliseconds(1600));
+    EXPECT_LT(Clock::now() - closedAt, std::chrono::milliseconds(1000));
     for (int fd : slow)
         close(fd);
 }
@@ -237,7 +237,9 @@ TEST_F(PanelServerTest, SigtermStopsItWithinASecondWithClientsAttached) {
         sendText(clients.back(), "POST /api/press HTTP/1.1\r\n"); // a request half sent
     }
     ASSERT_EQ(press("OS_1")->status, 200); // a kept-alive connection too
-    EXPECT_LT(server->stop().count(), 1000);
+    long long stopping = server->stop().count();
+    std::cout << "stopped in " << stopping << " ms\n";
+    EXPECT_LT(stopping, 1000);
     EXPECT_EQ(server->exitStatus(), 0);
     for (int fd : clients)
         close(fd);
