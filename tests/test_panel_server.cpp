@@ -337,6 +337,7 @@ TEST_F(PanelServerTest, TwentyThousandRequestsLeaveMemoryFlat) {
     mixed(18000);
     long long after = residentKiB(server->pid());
     ASSERT_GT(before, 0);
+    std::cout << "resident " << before << " KiB after 2,000 requests, " << after << " KiB after 20,000\n";
     EXPECT_LT(after - before, 4 * 1024) << before << " KiB before, " << after << " KiB after";
     EXPECT_LT(state().dump().size(), 16u * 1024) << "the state does not grow with requests";
 }
