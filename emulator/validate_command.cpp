@@ -151,25 +151,42 @@ class Validation {
                const SessionOutcome* theirs) {
         int played = mine.failed ? mine.failedStep + 1 : stepCount(lines);
         steps_ += played < 0 ? 0 : played;
+        if (std::optional<Failure> failure = judged(session, lines, mine, theirs))
+            failures_.push_back(*failure);
+    }
+
+    // What failed in one session, if anything: the library itself, the one
+    // compared against, or the two not answering alike.
+    std::optional<Failure> judged(int session, const Lines& lines, const SessionOutcome& mine,
+                                  const SessionOutcome* theirs) const {
         Failure failure{session, 0, "", "", lines};
         if (mine.failed) {
             failure.step = mine.failedStep;
             failure.kind = mine.kind;
             failure.message = mine.message;
-        } else if (theirs != nullptr && theirs->failed) {
+            return failure;
+        }
+        if (theirs != nullptr && theirs->failed) {
             failure.step = theirs->failedStep;
             failure.kind = "reference: " + theirs->kind;
             failure.message = options_.compare + " failed where " + options_.library +
                               " did not: " + theirs->message;
-        } else if (theirs != nullptr) {
-            std::optional<Failure> divergence = diverges(failure, mine, *theirs);
-            if (!divergence)
-                return;
-            failure = *divergence;
-        } else {
-            return;
+            return failure;
         }
-        failures_.push_back(failure);
+        if (theirs != nullptr)
+            return diverges(failure, mine, *theirs);
+        return std::nullopt;
+    }
+
+    // Runs one session on its own (on both libraries when comparing) and judges it.
+    std::optional<Failure> rerun(int session, const Lines& lines) {
+        std::vector<SessionOutcome> mine = runSessionBatch(settingsFor(options_.library), {lines}, nullptr);
+        if (mine.empty())
+            return std::nullopt;
+        std::vector<SessionOutcome> theirs;
+        if (!options_.compare.empty())
+            theirs = runSessionBatch(settingsFor(options_.compare), {lines}, nullptr);
+        return judged(session, lines, mine[0], theirs.empty() ? nullptr : &theirs[0]);
     }
 
     // The first transcript line where the two libraries differ, if any.
@@ -195,48 +212,22 @@ class Validation {
         return failure;
     }
 
-    // Whether a candidate fails as `failure` did.
-    bool failsAlike(const Failure& failure, const Lines& candidate) {
-        std::vector<SessionOutcome> mine = runSessionBatch(settingsFor(options_.library), {candidate}, nullptr);
-        if (mine.empty())
-            return false;
-        if (failure.kind.rfind("reference: ", 0) == 0 || failure.kind == "divergence") {
-            std::vector<SessionOutcome> theirs =
-                runSessionBatch(settingsFor(options_.compare), {candidate}, nullptr);
-            if (theirs.empty() || mine[0].failed)
-                return false;
-            Failure probe = failure;
-            if (failure.kind == "divergence")
-                return !theirs[0].failed && diverges(probe, mine[0], theirs[0]).has_value();
-            return theirs[0].failed && "reference: " + theirs[0].kind == failure.kind;
-        }
-        return mine[0].failed && mine[0].kind == failure.kind;
-    }
-
     void shrink(Failure& failure) {
         // Steps after the failing one cannot matter.
         Lines lines = beforeStep(failure.lines, failure.step + 1);
         int tries = 0;
         Lines shrunk = shrinkSession(
-            lines, [&](const Lines& candidate) { return failsAlike(failure, candidate); },
+            lines,
+            [&](const Lines& candidate) {
+                std::optional<Failure> again = rerun(failure.session, candidate);
+                return again && again->kind == failure.kind;
+            },
             ShrinkLimits{}, tries);
         failure.shrinkTries = tries;
         // Where the shrunk session fails now, with its particulars.
-        std::vector<SessionOutcome> again = runSessionBatch(settingsFor(options_.library), {shrunk}, nullptr);
-        if (!again.empty() && again[0].failed && failure.kind != "divergence" &&
-            failure.kind.rfind("reference: ", 0) != 0) {
-            failure.step = again[0].failedStep;
-            failure.message = again[0].message;
-        } else if (!options_.compare.empty() && !again.empty()) {
-            std::vector<SessionOutcome> theirs =
-                runSessionBatch(settingsFor(options_.compare), {shrunk}, nullptr);
-            if (!theirs.empty()) {
-                std::optional<Failure> divergence = diverges(failure, again[0], theirs[0]);
-                if (divergence) {
-                    failure.step = divergence->step;
-                    failure.message = divergence->message;
-                }
-            }
+        if (std::optional<Failure> again = rerun(failure.session, shrunk)) {
+            failure.step = again->step;
+            failure.message = again->message;
         }
         failure.lines = shrunk;
         failure.shrunkSteps = stepCount(shrunk);
