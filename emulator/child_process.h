@@ -13,10 +13,10 @@
 
 // Shared between parent and child. Written only by the child.
 struct ChildProgress {
-    std::atomic<std::uint64_t> beats{0};  // one per step begun
+    std::atomic<std::uint64_t> beats{0}; // one per step begun
     std::atomic<std::int64_t> session{-1};
     std::atomic<std::int64_t> step{-1};
-    std::atomic<bool> finished{false};    // the body returned normally
+    std::atomic<bool> finished{false}; // the body returned normally
 
     void begin(std::int64_t sessionNumber, std::int64_t stepNumber) {
         session.store(sessionNumber, std::memory_order_relaxed);
@@ -27,8 +27,8 @@ struct ChildProgress {
 
 struct ChildEnd {
     enum Kind { finished, exited, signalled, timedOut, failedToStart } kind = finished;
-    int exitCode = 0;  // finished, exited
-    int signal = 0;    // signalled
+    int exitCode = 0; // finished, exited
+    int signal = 0;   // signalled
     std::int64_t session = -1;
     std::int64_t step = -1;
     int timeoutMs = 0; // timedOut

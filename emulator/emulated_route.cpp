@@ -8,8 +8,8 @@
 
 namespace {
 
-constexpr std::size_t maxCommand = 1u << 16;  // longest command text the host reads
-constexpr std::size_t maxReply = 1u << 20;    // longest parameter reply the host reads
+constexpr std::size_t maxCommand = 1u << 16; // longest command text the host reads
+constexpr std::size_t maxReply = 1u << 20;   // longest parameter reply the host reads
 constexpr std::size_t maxLeaksListed = 20;
 
 // The host's callback object: a vtable pointer, then the two-slot vtable.
@@ -84,10 +84,11 @@ bool EmulatedRoute::open(const std::string& path, std::string& error) {
     }
     export_ = found->second;
     X86Machine& machine = process_.machine();
-    std::uint32_t destroySlot = process_.addStub("host object destructor", 4, [this](const StubCall&) {
-        process_.breach("the script called the destructor of the host's callback object");
-        return hostObject_;
-    });
+    std::uint32_t destroySlot =
+        process_.addStub("host object destructor", 4, [this](const StubCall&) {
+            process_.breach("the script called the destructor of the host's callback object");
+            return hostObject_;
+        });
     std::uint32_t callbackSlot = process_.addStub(
         "host callback", 8, [this](const StubCall& call) { return onHostCallback(call); });
     machine.write32(hostObjectAt, hostVtableAt);
@@ -169,8 +170,7 @@ CallOutcome EmulatedRoute::load(ScriptHostSide& host, bool& created) {
 CallOutcome EmulatedRoute::callScript(std::uint32_t data, std::int32_t type,
                                       std::uint32_t* answer) {
     std::uint32_t vtable = 0, slot = 0;
-    if (!process_.machine().read32(script_, vtable) ||
-        !process_.machine().read32(vtable + 4, slot))
+    if (!process_.machine().read32(script_, vtable) || !process_.machine().read32(vtable + 4, slot))
         return {"the script object at " + process_.where(script_) + " has no readable vtable"};
     EmulatedProcess::CallResult result =
         process_.call(slot, {data, static_cast<std::uint32_t>(type)}, 8, script_);
@@ -261,7 +261,9 @@ CallOutcome EmulatedRoute::handBack(ScriptAddress buffer) {
     return callScript(static_cast<std::uint32_t>(buffer), 5);
 }
 
-CallOutcome EmulatedRoute::notify(int type) { return callScript(0, type); }
+CallOutcome EmulatedRoute::notify(int type) {
+    return callScript(0, type);
+}
 
 CallOutcome EmulatedRoute::destroy() {
     std::uint32_t vtable = 0, slot = 0;

@@ -40,7 +40,9 @@ class EmulatedRoute : public ScriptRoute {
         void reset() { next_ = first; }
         // The address of a copy of the bytes, or 0 when the area is full.
         std::uint32_t put(const void* bytes, std::size_t size);
-        std::uint32_t putText(const std::string& text) { return put(text.c_str(), text.size() + 1); }
+        std::uint32_t putText(const std::string& text) {
+            return put(text.c_str(), text.size() + 1);
+        }
         static constexpr std::uint32_t first = EmulatedProcess::hostBase + 0x20000;
 
       private:

@@ -125,7 +125,8 @@ bool parseBody(const std::string& keyword, const std::string& rest, HostCommand&
         return parseCrosspoint(rest, command);
     if (keyword == "RR") {
         const std::string add = " 'ADD'";
-        if (rest.size() > add.size() && rest.compare(rest.size() - add.size(), add.size(), add) == 0) {
+        if (rest.size() > add.size() &&
+            rest.compare(rest.size() - add.size(), add.size(), add) == 0) {
             command.add = true;
             return parseNumbers(rest.substr(0, rest.size() - add.size()), 3, command.numbers);
         }
@@ -152,8 +153,8 @@ std::optional<HostCommand> parseHostCommand(const std::string& text, std::string
     }
     HostCommand command;
     command.keyword = text.substr(0, 2);
-    static const char* const known[] = {"PS", "TP", "TG", "CE", "CD", "SD", "XI",
-                                        "RC", "RR", "RP", "RU", "ET"};
+    static const char* const known[] = {"PS", "TP", "TG", "CE", "CD", "SD",
+                                        "XI", "RC", "RR", "RP", "RU", "ET"};
     bool isKnown = false;
     for (const char* k : known)
         isKnown = isKnown || command.keyword == k;

@@ -2,7 +2,8 @@
 
 #include "panel_host.h"
 
-bool gatherStartup(const std::vector<ScenarioStep>& steps, HostStartup& startup, std::string& error) {
+bool gatherStartup(const std::vector<ScenarioStep>& steps, HostStartup& startup,
+                   std::string& error) {
     bool actionSeen = false;
     for (const ScenarioStep& step : steps) {
         if (step.verb != "startup") {

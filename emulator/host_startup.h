@@ -15,7 +15,8 @@ class Studio;
 
 struct HostStartup {
     bool strict = false;
-    std::optional<std::optional<std::string>> sdReply; // set: every SD gets it (inner nothing: null)
+    std::optional<std::optional<std::string>>
+        sdReply; // set: every SD gets it (inner nothing: null)
     bool psReplyNull = false;
     bool emptyPath = false;
     int level = 0; // 1 to 5: per-step budgets; 0: none
@@ -27,7 +28,8 @@ int stepBudgetMs(int level);
 unsigned long long callInstructionBudget(int level);
 
 // Reads the `startup` steps, which must all come before the first other step.
-bool gatherStartup(const std::vector<ScenarioStep>& steps, HostStartup& startup, std::string& error);
+bool gatherStartup(const std::vector<ScenarioStep>& steps, HostStartup& startup,
+                   std::string& error);
 
 // Applies the settings to a host, its studio and the route before open, and
 // gives the step budget a player must keep (0: none, or counted in instructions).

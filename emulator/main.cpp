@@ -11,7 +11,6 @@
 #include "validate_command.h"
 #endif
 
-
 int main(int argc, char** argv) {
     CLI::App app{"panel-host: runs a panel script library in an emulated panel host"};
     app.require_subcommand(1);
@@ -20,14 +19,17 @@ int main(int argc, char** argv) {
     app.set_version_flag("--version", std::string("panel-host ") + PANEL_HOST_VERSION);
 
     RunOptions run;
-    CLI::App* runCommand = app.add_subcommand("run", "load LIBRARY, play SCENARIOs, print the transcript");
-    runCommand->add_option("library", run.library, "the panel script library (PELDAN.so, PELDAN.dll)")
+    CLI::App* runCommand =
+        app.add_subcommand("run", "load LIBRARY, play SCENARIOs, print the transcript");
+    runCommand
+        ->add_option("library", run.library, "the panel script library (PELDAN.so, PELDAN.dll)")
         ->required();
     runCommand->add_option("scenarios", run.scenarios, "scenario files, played in order");
     runCommand->add_option("--studio", run.studioFile, "a studio file over the built-in studio");
     runCommand
-        ->add_option("--step-timeout", run.stepTimeoutMs,
-                     "milliseconds a step may take before the script counts as hung (default 10000)")
+        ->add_option(
+            "--step-timeout", run.stepTimeoutMs,
+            "milliseconds a step may take before the script counts as hung (default 10000)")
         ->check(CLI::Range(1, 3600000));
 
 #if defined(PANEL_HOST_SERVE)

@@ -96,8 +96,8 @@ CallOutcome NativeRoute::parameter(const std::optional<std::string>& message,
         deliver(message ? const_cast<char*>(message->c_str()) : nullptr, 3, &result);
     reply.reset();
     if (result != nullptr)
-        reply = ScriptReply{reinterpret_cast<std::uintptr_t>(result),
-                            static_cast<const char*>(result)};
+        reply =
+            ScriptReply{reinterpret_cast<std::uintptr_t>(result), static_cast<const char*>(result)};
     return outcome;
 }
 
@@ -109,7 +109,9 @@ CallOutcome NativeRoute::handBack(ScriptAddress buffer) {
     return deliver(reinterpret_cast<void*>(static_cast<std::uintptr_t>(buffer)), 5);
 }
 
-CallOutcome NativeRoute::notify(int type) { return deliver(nullptr, type); }
+CallOutcome NativeRoute::notify(int type) {
+    return deliver(nullptr, type);
+}
 
 CallOutcome NativeRoute::destroy() {
     enterScriptCode();

@@ -55,7 +55,7 @@ class NativeRoute : public ScriptRoute {
     ScriptHostSide* host_ = nullptr;
     ScriptObject* script_ = nullptr;
     bool emptyPath_ = false;
-    std::set<void*> lent_;              // handed-back replies not yet back; freed at the end
+    std::set<void*> lent_;                // handed-back replies not yet back; freed at the end
     std::deque<std::string> keptReplies_; // replies the host keeps; a deque keeps them in place
 };
 

@@ -4,7 +4,9 @@
 
 namespace {
 
-std::string quote(const std::string& text) { return "\"" + text + "\""; }
+std::string quote(const std::string& text) {
+    return "\"" + text + "\"";
+}
 
 } // namespace
 
@@ -68,7 +70,8 @@ void PanelHost::checkNothingHeld(const ScriptRoute& route) {
     if (!strict_ || !held || !heldAtOpen_ || held->first == heldAtOpen_->first)
         return;
     long long blocks = held->first - heldAtOpen_->first;
-    breach("the script still holds " + std::to_string(blocks) + (blocks == 1 ? " block (" : " blocks (") +
+    breach("the script still holds " + std::to_string(blocks) +
+           (blocks == 1 ? " block (" : " blocks (") +
            std::to_string(held->second - heldAtOpen_->second) + " bytes) after its delete");
 }
 
@@ -147,7 +150,9 @@ std::optional<HostReply> PanelHost::onCommand(const std::optional<std::string>& 
     return HostReply{*outcome.reply, outcome.replyReturned};
 }
 
-void PanelHost::onReplyLent(ScriptAddress at, const std::string& text) { repliesOut_[at] = text; }
+void PanelHost::onReplyLent(ScriptAddress at, const std::string& text) {
+    repliesOut_[at] = text;
+}
 
 bool PanelHost::onHandBack(ScriptAddress at) {
     checkCallAllowed(5);
@@ -167,9 +172,13 @@ void PanelHost::onOtherType(int type) {
     breach("script sent type " + std::to_string(type) + ", which only the host sends");
 }
 
-void PanelHost::onDebugOutput(const std::string& text) { note("  debug: " + quote(text)); }
+void PanelHost::onDebugOutput(const std::string& text) {
+    note("  debug: " + quote(text));
+}
 
-void PanelHost::onRouteBreach(const std::string& what) { breach(what); }
+void PanelHost::onRouteBreach(const std::string& what) {
+    breach(what);
+}
 
 void PanelHost::deliverPending() {
     auto& pending = studio_.pendingRevertives();
@@ -237,7 +246,8 @@ std::optional<std::string> PanelHost::parameter(const std::optional<std::string>
 void PanelHost::timerTick(int id) {
     if (!isOpen())
         return;
-    std::string step = "tick " + std::to_string(id) + " at " + std::to_string(studio_.now()) + " ms";
+    std::string step =
+        "tick " + std::to_string(id) + " at " + std::to_string(studio_.now()) + " ms";
     note("host> " + step);
     ScriptRoute* route = route_;
     if (deliver(step, [&] { return route->tick(id); }))

@@ -44,7 +44,8 @@ size_t numberParam(const httplib::Request& request, const char* name, size_t oth
     if (!request.has_param(name))
         return otherwise;
     const std::string text = request.get_param_value(name);
-    if (text.empty() || text.size() > 18 || text.find_first_not_of("0123456789") != std::string::npos)
+    if (text.empty() || text.size() > 18 ||
+        text.find_first_not_of("0123456789") != std::string::npos)
         return otherwise;
     return static_cast<size_t>(std::stoull(text));
 }
@@ -135,7 +136,9 @@ bool PanelServer::bind(std::string& why) {
     return false;
 }
 
-void PanelServer::serve() { server_.listen_after_bind(); }
+void PanelServer::serve() {
+    server_.listen_after_bind();
+}
 
 void PanelServer::stop() {
     stopping_ = true;
@@ -191,7 +194,8 @@ json PanelServer::layout() {
     for (const LayoutControl& c : l.controls) {
         json items = json::array();
         for (const LayoutItem& item : c.items)
-            items.push_back({{"page", item.page}, {"index", item.index}, {"caption", item.caption}});
+            items.push_back(
+                {{"page", item.page}, {"index", item.index}, {"caption", item.caption}});
         controls.push_back({{"id", c.id},
                             {"kind", c.kind},
                             {"caption", c.caption},
@@ -226,11 +230,13 @@ json PanelServer::state() {
             {"time", studio_.now()},
             {"open", host_.isOpen()},
             {"controls", controls},
-            {"selection", {{"feed", selection.feed}, {"source", selection.source}, {"take", selection.take}}},
+            {"selection",
+             {{"feed", selection.feed}, {"source", selection.source}, {"take", selection.take}}},
             {"summary", panelSummary(studio_, lastTake_)},
-            {"router", {{"device", studio_.audioRouterDevice()},
-                        {"destinations", destinations},
-                        {"sources", sources}}},
+            {"router",
+             {{"device", studio_.audioRouterDevice()},
+              {"destinations", destinations},
+              {"sources", sources}}},
             {"packager", {{"device", studio_.packagerDevice()}, {"crosspoints", crosspoints}}},
             {"breaches", lastBreaches},
             {"breachCount", host_.breachCount()},
@@ -240,9 +246,9 @@ json PanelServer::state() {
 
 void PanelServer::guard() {
     server_.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
-        GuardVerdict verdict = guard_.check(req.method, req.path, header(req, "Host"),
-                                            header(req, "Origin"), header(req, "Content-Type"),
-                                            tokenOf(req));
+        GuardVerdict verdict =
+            guard_.check(req.method, req.path, header(req, "Host"), header(req, "Origin"),
+                         header(req, "Content-Type"), tokenOf(req));
         if (verdict.status == 0)
             return httplib::Server::HandlerResponse::Unhandled;
         refuse(res, verdict.status, verdict.why);
@@ -263,8 +269,9 @@ template <class Handler> void PanelServer::post(const std::string& path, Handler
             return true;
         });
         if (!fits)
-            return refuse(res, 413, "the request body is larger than " +
-                                        std::to_string(maxBodyBytes / 1024) + " KiB");
+            return refuse(res, 413,
+                          "the request body is larger than " + std::to_string(maxBodyBytes / 1024) +
+                              " KiB");
         json in = json::parse(body, nullptr, false);
         if (in.is_discarded() || !in.is_object())
             return refuse(res, 400, "the request body must be a JSON object");
@@ -290,8 +297,12 @@ void PanelServer::routes() {
         size_t since = tail > 0 ? (tail < end ? end - tail : 0) : numberParam(req, "since", 0);
         TranscriptBuffer::Page page = transcript_.page(since, limit, 1024 * 1024);
         answer(res, 200,
-               {{"instance", instance_}, {"from", page.from}, {"lines", page.lines},
-                {"next", page.from + page.lines.size()}, {"end", end}, {"first", transcript_.first()}});
+               {{"instance", instance_},
+                {"from", page.from},
+                {"lines", page.lines},
+                {"next", page.from + page.lines.size()},
+                {"end", end},
+                {"first", transcript_.first()}});
     });
     post("/api/press", [this](const json& in, httplib::Response& res) {
         std::string control, panel;
@@ -344,9 +355,10 @@ void PanelServer::routes() {
             return json{{"reply", reply ? json(*reply) : json(nullptr)}};
         });
     });
-    server_.set_exception_handler([](const httplib::Request&, httplib::Response& res, std::exception_ptr) {
-        refuse(res, 500, "the request could not be handled");
-    });
+    server_.set_exception_handler(
+        [](const httplib::Request&, httplib::Response& res, std::exception_ptr) {
+            refuse(res, 500, "the request could not be handled");
+        });
     server_.set_error_handler([](const httplib::Request& req, httplib::Response& res) {
         if (res.body.empty())
             refuse(res, res.status, "no such resource: " + req.method + " " + req.path);
@@ -386,8 +398,9 @@ void PanelServer::eventStream() {
                         return false;
                     TranscriptBuffer::Page page = transcript_.page(next, 200, 256 * 1024);
                     for (size_t i = 0; i < page.lines.size(); ++i)
-                        chunk += "data: " +
-                                 dumped({{"index", page.from + i}, {"line", page.lines[i]}}) + "\n\n";
+                        chunk +=
+                            "data: " + dumped({{"index", page.from + i}, {"line", page.lines[i]}}) +
+                            "\n\n";
                     next = page.from + page.lines.size();
                 } catch (const std::exception&) {
                     return false; // the stream ends; the page reconnects and re-reads

@@ -56,7 +56,8 @@ PanelSelection panelSelection(const Studio& studio) {
 std::string panelSummary(const Studio& studio, const std::string& lastTake) {
     const PanelLayout& layout = studio.layout();
     PanelSelection selection = panelSelection(studio);
-    std::string summary = selection.feed.empty() ? "no feed chosen" : captionOf(layout, selection.feed);
+    std::string summary =
+        selection.feed.empty() ? "no feed chosen" : captionOf(layout, selection.feed);
     const LayoutControl* list = firstOfKind(layout, "list");
     if (!selection.source.empty() && list != nullptr)
         summary += " \u2190 " + sourceCaption(*list, selection.source);

@@ -9,9 +9,9 @@
 #include <string>
 
 struct PanelSelection {
-    std::string feed;    // control id of the feed the script marks selected, or empty
-    std::string source;  // the list's picked index while the script keeps it, or empty
-    std::string take;    // "armed", "expired" or empty
+    std::string feed;   // control id of the feed the script marks selected, or empty
+    std::string source; // the list's picked index while the script keeps it, or empty
+    std::string take;   // "armed", "expired" or empty
 };
 
 PanelSelection panelSelection(const Studio& studio);

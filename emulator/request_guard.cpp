@@ -21,9 +21,13 @@ std::string hostValue(const std::string& address, int port) {
     return (v6 ? "[" + address + "]" : address) + ":" + std::to_string(port);
 }
 
-bool changesState(const std::string& method) { return method != "GET" && method != "HEAD"; }
+bool changesState(const std::string& method) {
+    return method != "GET" && method != "HEAD";
+}
 
-bool needsToken(const std::string& path) { return path.rfind("/api/", 0) == 0 || path == "/events"; }
+bool needsToken(const std::string& path) {
+    return path.rfind("/api/", 0) == 0 || path == "/events";
+}
 
 } // namespace
 
@@ -92,7 +96,8 @@ std::vector<std::string> interfaceAddresses() {
             continue;
         char text[INET6_ADDRSTRLEN] = {};
         if (at->ifa_addr->sa_family == AF_INET)
-            inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in*>(at->ifa_addr)->sin_addr, text, sizeof text);
+            inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in*>(at->ifa_addr)->sin_addr, text,
+                      sizeof text);
         else if (at->ifa_addr->sa_family == AF_INET6)
             inet_ntop(AF_INET6, &reinterpret_cast<sockaddr_in6*>(at->ifa_addr)->sin6_addr, text,
                       sizeof text);

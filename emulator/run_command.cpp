@@ -57,8 +57,9 @@ int playInChild(const RunOptions& options, const std::vector<ScenarioStep>& step
     host.close();
     size_t failures = player.failures().size();
     size_t breaches = host.breachCount();
-    printLine("panel-host: " + std::to_string(steps.size()) + " steps, " + std::to_string(failures) +
-              " failed expectations, " + std::to_string(breaches) + " breaches");
+    printLine("panel-host: " + std::to_string(steps.size()) + " steps, " +
+              std::to_string(failures) + " failed expectations, " + std::to_string(breaches) +
+              " breaches");
     return failures == 0 && breaches == 0 ? passed : failedChecks;
 }
 

@@ -58,8 +58,9 @@ std::string checkShape(const ScenarioStep& s) {
     if (v == "event")
         return w.size() >= 2 ? "" : "event PANEL CONTROL [MESSAGE]";
     if (v == "revertive")
-        return w.size() >= 2 && isInteger(w[0]) && isInteger(w[1]) ? ""
-                                                                     : "revertive DEVICE INDEX [TEXT]";
+        return w.size() >= 2 && isInteger(w[0]) && isInteger(w[1])
+                   ? ""
+                   : "revertive DEVICE INDEX [TEXT]";
     if (v == "route")
         return w.size() >= 2 && isInteger(w[0]) ? "" : "route DESTINATION SOURCE";
     if (v == "param" || v == "close" || v == "param-null")
@@ -142,7 +143,8 @@ bool ScenarioPlayer::play(const ScenarioStep& s) {
     auto start = std::chrono::steady_clock::now();
     std::string refused = act(s);
     long long took = std::chrono::duration_cast<std::chrono::milliseconds>(
-                         std::chrono::steady_clock::now() - start).count();
+                         std::chrono::steady_clock::now() - start)
+                         .count();
     pending_ = host_.takeCommands();
     if (refused.empty() && stepBudgetMs_ > 0 && took > stepBudgetMs_)
         refused = "the step took " + std::to_string(took) + " ms, over its budget of " +
@@ -151,7 +153,8 @@ bool ScenarioPlayer::play(const ScenarioStep& s) {
 }
 
 // An operator can only press or pick what the shown panel has.
-std::string ScenarioPlayer::controlMissing(const std::string& panel, const std::string& control) const {
+std::string ScenarioPlayer::controlMissing(const std::string& panel,
+                                           const std::string& control) const {
     const PanelLayout& layout = host_.studio().layout();
     if (layout.controls.empty())
         return "no panel is shown";
@@ -252,8 +255,7 @@ bool ScenarioPlayer::expectCrosspoint(const ScenarioStep& s) {
     const auto& crosspoints = host_.studio().crosspoints();
     auto found = crosspoints.find(std::stoi(s.words[1]));
     std::string actual = found == crosspoints.end() ? "none" : std::to_string(found->second);
-    return actual == s.words[2] ||
-           fail(s, "destination " + s.words[1] + " has source " + actual);
+    return actual == s.words[2] || fail(s, "destination " + s.words[1] + " has source " + actual);
 }
 
 bool ScenarioPlayer::fail(const ScenarioStep& s, const std::string& why) {

@@ -10,7 +10,7 @@
 struct ScenarioStep {
     std::string file;
     int line = 0;
-    std::string verb;               // press, pick, event, revertive, route, param, tick, wait, expect, close
+    std::string verb; // press, pick, event, revertive, route, param, tick, wait, expect, close
     std::vector<std::string> words; // the words after the verb
     std::string rest;               // the text after the verb, as written
 };

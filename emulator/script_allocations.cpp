@@ -8,13 +8,23 @@ thread_local ScriptAllocations held;
 } // namespace
 
 // The allocator's own file gives the real answer; this one stands where it is absent.
-__attribute__((weak)) bool scriptAllocationsCounted() { return false; }
+__attribute__((weak)) bool scriptAllocationsCounted() {
+    return false;
+}
 
-ScriptAllocations scriptAllocations() { return held; }
+ScriptAllocations scriptAllocations() {
+    return held;
+}
 
-void enterScriptCode() { ++scriptDepth; }
-void leaveScriptCode() { --scriptDepth; }
-bool inScriptCode() { return scriptDepth > 0; }
+void enterScriptCode() {
+    ++scriptDepth;
+}
+void leaveScriptCode() {
+    --scriptDepth;
+}
+bool inScriptCode() {
+    return scriptDepth > 0;
+}
 
 void countScriptBlock(long long blocks, long long bytes) {
     held.blocks += blocks;

@@ -14,7 +14,9 @@ void __libc_free(void* memory);
 void* __libc_memalign(std::size_t alignment, std::size_t bytes);
 }
 
-bool scriptAllocationsCounted() { return true; }
+bool scriptAllocationsCounted() {
+    return true;
+}
 
 namespace {
 
@@ -32,9 +34,13 @@ void* counted(void* block) {
 
 extern "C" {
 
-void* malloc(std::size_t bytes) { return counted(__libc_malloc(bytes)); }
+void* malloc(std::size_t bytes) {
+    return counted(__libc_malloc(bytes));
+}
 
-void* calloc(std::size_t count, std::size_t bytes) { return counted(__libc_calloc(count, bytes)); }
+void* calloc(std::size_t count, std::size_t bytes) {
+    return counted(__libc_calloc(count, bytes));
+}
 
 void* realloc(void* memory, std::size_t bytes) {
     if (!inScriptCode())

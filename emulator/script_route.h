@@ -73,7 +73,9 @@ class ScriptRoute {
     // Blocks and bytes the script holds on a heap the host cannot see into,
     // where the route can count them (native code); the emulated route keeps
     // books of its own heap and reports leaks itself.
-    virtual std::optional<std::pair<long long, long long>> heldBlocks() const { return std::nullopt; }
+    virtual std::optional<std::pair<long long, long long>> heldBlocks() const {
+        return std::nullopt;
+    }
     // Calls load_vesk_client_script(host, folder); `created` is false when it returned null.
     virtual CallOutcome load(ScriptHostSide& host, bool& created) = 0;
     virtual CallOutcome revertive(int device, int index, const std::string& text) = 0;

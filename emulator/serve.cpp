@@ -15,7 +15,9 @@ namespace {
 // takes locks that a handler may not.
 std::atomic<bool> stopRequested{false};
 
-extern "C" void onStopSignal(int) { stopRequested = true; }
+extern "C" void onStopSignal(int) {
+    stopRequested = true;
+}
 
 // Off loopback anyone on the network could reach the panel: a token is then
 // required, from --token, PANEL_HOST_TOKEN, or made up here and printed.
@@ -40,8 +42,9 @@ CLI::App* addServeCommand(CLI::App& app, ServeOptions& options) {
     command->add_option("--web-root", options.webRoot,
                         "the folder of the page and its assets (default: the installed page)");
     command->add_option("--studio", options.studioFile, "a studio file over the built-in studio");
-    command->add_option("--token", options.token,
-                        "the token requests must carry (default off loopback: PANEL_HOST_TOKEN, or a new one)");
+    command->add_option(
+        "--token", options.token,
+        "the token requests must carry (default off loopback: PANEL_HOST_TOKEN, or a new one)");
     return command;
 }
 
@@ -82,7 +85,8 @@ int serve(const ServeOptions& options) {
     }
     std::signal(SIGINT, onStopSignal);
     std::signal(SIGTERM, onStopSignal);
-    std::string address = options.bind.find(':') != std::string::npos ? "[" + options.bind + "]" : options.bind;
+    std::string address =
+        options.bind.find(':') != std::string::npos ? "[" + options.bind + "]" : options.bind;
     std::cout << "panel-host: panel 1 at http://" << address << ":" << options.port << "/"
               << (settings.token.empty() ? "" : "?token=" + settings.token) << std::endl;
     std::thread watcher([&server] {

@@ -179,7 +179,8 @@ class Drawer {
     }
 
     std::string event() {
-        const LayoutControl* control = controls_.all.empty() ? nullptr : random_.pick(controls_.all);
+        const LayoutControl* control =
+            controls_.all.empty() ? nullptr : random_.pick(controls_.all);
         std::string id = control ? control->id : "X";
         std::string panel = random_.pick(std::vector<std::string>{"1", "1", "2", "0"});
         std::string message = random_.pick(std::vector<std::string>{

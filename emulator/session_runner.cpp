@@ -6,7 +6,6 @@
 #include "script_route.h"
 #include "studio.h"
 
-
 namespace {
 
 class Session {
@@ -63,8 +62,8 @@ class Session {
     void failOnBreach(const std::string& where, const std::string& otherwise, int step) {
         const auto& breaches = host_.breaches();
         if (!breaches.empty())
-            fail("breach: " + kindOf(breaches.front()), "BREACH in " + where + ": " + breaches.front(),
-                 step);
+            fail("breach: " + kindOf(breaches.front()),
+                 "BREACH in " + where + ": " + breaches.front(), step);
         else
             fail(otherwise, otherwise, step);
     }
@@ -98,7 +97,7 @@ class Session {
             if (!played) {
                 const std::string& why = player.failures().back();
                 fail(why.find("ms, over its budget") != std::string::npos ? "slow step"
-                                                                           : "step failed",
+                                                                          : "step failed",
                      why, at);
                 return false;
             }

@@ -1,6 +1,6 @@
 // One validate session on one script, in this process: the start-up lines
-// (strict checks and the level's budgets among them), the steps and the delete. A crash or hang of a native script ends the
-// process, so callers run this inside a ChildProcess.
+// (strict checks and the level's budgets among them), the steps and the delete. A crash or hang of
+// a native script ends the process, so callers run this inside a ChildProcess.
 #ifndef SESSION_RUNNER_H
 #define SESSION_RUNNER_H
 
@@ -19,8 +19,8 @@ struct SessionSettings {
 struct StepRecord {
     std::vector<std::string> commands; // as the transcript shows them
     bool parameter = false;
-    std::optional<std::string> reply;  // parameter steps
-    int transcriptEnd = 0;             // transcript lines once the step was done
+    std::optional<std::string> reply; // parameter steps
+    int transcriptEnd = 0;            // transcript lines once the step was done
 };
 
 struct SessionOutcome {

@@ -6,7 +6,9 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-bool isStartup(const std::string& line) { return line.rfind("startup ", 0) == 0; }
+bool isStartup(const std::string& line) {
+    return line.rfind("startup ", 0) == 0;
+}
 
 // Simpler forms of a step, simplest first.
 Lines simplerForms(const std::string& step) {
@@ -124,9 +126,10 @@ class Shrinker {
 
 } // namespace
 
-std::vector<std::string> shrinkSession(std::vector<std::string> lines,
-                                       const std::function<bool(const std::vector<std::string>&)>& stillFails,
-                                       const ShrinkLimits& limits, int& tries) {
+std::vector<std::string>
+shrinkSession(std::vector<std::string> lines,
+              const std::function<bool(const std::vector<std::string>&)>& stillFails,
+              const ShrinkLimits& limits, int& tries) {
     Shrinker shrinker(stillFails, limits);
     Lines shrunk = shrinker.shrink(std::move(lines));
     tries = shrinker.tries();

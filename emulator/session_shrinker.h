@@ -14,8 +14,9 @@ struct ShrinkLimits {
 };
 
 // `lines`: startup lines, then steps. `stillFails` runs a candidate.
-std::vector<std::string> shrinkSession(std::vector<std::string> lines,
-                                       const std::function<bool(const std::vector<std::string>&)>& stillFails,
-                                       const ShrinkLimits& limits, int& tries);
+std::vector<std::string>
+shrinkSession(std::vector<std::string> lines,
+              const std::function<bool(const std::vector<std::string>&)>& stillFails,
+              const ShrinkLimits& limits, int& tries);
 
 #endif

@@ -70,7 +70,8 @@ bool Studio::parseStudio(const std::string& text, std::string& error) {
             ok = a > 0 && b >= 0 && !(words >> rest);
         }
         if (!ok) {
-            error = "line " + std::to_string(number) + ": expected 'instrument N NAME', "
+            error = "line " + std::to_string(number) +
+                    ": expected 'instrument N NAME', "
                     "'source N NAME' or 'route DESTINATION SOURCE'";
             return false;
         }
@@ -125,10 +126,11 @@ CommandOutcome Studio::execute(const HostCommand& c) {
         size_t before = registered_.size();
         if (c.numbers[0] == audioRouterDevice_)
             registered_.clear();
-        return {std::nullopt, true,
-                {before != registered_.size() ? "audio router: registrations dropped"
-                                              : "no registrations for device " +
-                                                    std::to_string(c.numbers[0])}};
+        return {std::nullopt,
+                true,
+                {before != registered_.size()
+                     ? "audio router: registrations dropped"
+                     : "no registrations for device " + std::to_string(c.numbers[0])}};
     }
     if (k == "ET")
         return timer(c);
@@ -147,7 +149,8 @@ CommandOutcome Studio::showPanel(const HostCommand& c) {
         return {std::nullopt, false, {why}, why};
     }
     applyLayout(layout);
-    return {psReplyNull_ ? std::nullopt : std::optional<std::string>("OK"), false,
+    return {psReplyNull_ ? std::nullopt : std::optional<std::string>("OK"),
+            false,
             {"panel " + c.texts[0] + " shown with " + std::to_string(layout.controls.size()) +
              " controls"}};
 }
@@ -190,7 +193,8 @@ CommandOutcome Studio::crosspoint(const HostCommand& c) {
     if (device != packagerDevice_)
         return {std::nullopt, true, {"no router with device number " + std::to_string(device)}};
     crosspoints_[destination] = source;
-    return {std::nullopt, true,
+    return {std::nullopt,
+            true,
             {"packager: source " + std::to_string(source) + " routed to destination " +
              std::to_string(destination)}};
 }
@@ -208,7 +212,8 @@ CommandOutcome Studio::registerRange(const HostCommand& c) {
     if (!c.add)
         registered_.clear();
     registered_.push_back({c.numbers[1], c.numbers[2]});
-    return {std::nullopt, true,
+    return {std::nullopt,
+            true,
             {"audio router: destinations " + std::to_string(c.numbers[1]) + " to " +
              std::to_string(c.numbers[2]) + " registered"}};
 }
@@ -226,12 +231,14 @@ CommandOutcome Studio::timer(const HostCommand& c) {
     int id = c.numbers[0];
     if (c.numbers.size() == 2 && c.numbers[1] > 0) {
         timers_[id] = Timer{c.numbers[1], now_ + c.numbers[1]};
-        return {std::nullopt, true,
-                {"timer " + std::to_string(id) + " started, every " +
-                 std::to_string(c.numbers[1]) + " ms"}};
+        return {std::nullopt,
+                true,
+                {"timer " + std::to_string(id) + " started, every " + std::to_string(c.numbers[1]) +
+                 " ms"}};
     }
     bool wasRunning = timers_.erase(id) != 0;
-    return {std::nullopt, true,
+    return {std::nullopt,
+            true,
             {"timer " + std::to_string(id) + (wasRunning ? " stopped" : " was not running")}};
 }
 

@@ -29,9 +29,9 @@ struct PendingRevertive {
 };
 
 struct CommandOutcome {
-    std::optional<std::string> reply; // the host's reply text; none for a null reply
-    bool replyReturned = true;        // false for "PS": tested for null only, never handed back
-    std::vector<std::string> notes;   // what the studio did, for the transcript
+    std::optional<std::string> reply;   // the host's reply text; none for a null reply
+    bool replyReturned = true;          // false for "PS": tested for null only, never handed back
+    std::vector<std::string> notes;     // what the studio did, for the transcript
     std::optional<std::string> failure; // what the host could not do and the run fails on
 };
 

@@ -18,7 +18,8 @@ template <class Take> bool forEachContentLine(const std::string& text, Take take
     size_t begin = 0;
     for (int number = 1; begin <= text.size(); ++number) {
         size_t end = text.find('\n', begin);
-        std::string line = text.substr(begin, end == std::string::npos ? std::string::npos : end - begin);
+        std::string line =
+            text.substr(begin, end == std::string::npos ? std::string::npos : end - begin);
         begin = end == std::string::npos ? text.size() + 1 : end + 1;
         if (!line.empty() && line.back() == '\r')
             line.pop_back();

@@ -115,9 +115,8 @@ class Validation {
 
     std::vector<SessionOutcome> play(const std::string& library, const std::vector<Lines>& sessions,
                                      int first) {
-        return runSessionBatch(settingsFor(library), sessions, [&](size_t done) {
-            showProgress(first + static_cast<int>(done));
-        });
+        return runSessionBatch(settingsFor(library), sessions,
+                               [&](size_t done) { showProgress(first + static_cast<int>(done)); });
     }
 
     bool runBatch(int first, int count) {
@@ -180,7 +179,8 @@ class Validation {
 
     // Runs one session on its own (on both libraries when comparing) and judges it.
     std::optional<Failure> rerun(int session, const Lines& lines) {
-        std::vector<SessionOutcome> mine = runSessionBatch(settingsFor(options_.library), {lines}, nullptr);
+        std::vector<SessionOutcome> mine =
+            runSessionBatch(settingsFor(options_.library), {lines}, nullptr);
         if (mine.empty())
             return std::nullopt;
         std::vector<SessionOutcome> theirs;
@@ -207,8 +207,9 @@ class Validation {
         failure.step = static_cast<int>(step);
         failure.kind = "divergence";
         failure.message = "the libraries differ at transcript line " + std::to_string(line + 1) +
-                          ": " + options_.library + ": " + (line < a.size() ? a[line] : "(nothing)") +
-                          " | " + options_.compare + ": " + (line < b.size() ? b[line] : "(nothing)");
+                          ": " + options_.library + ": " +
+                          (line < a.size() ? a[line] : "(nothing)") + " | " + options_.compare +
+                          ": " + (line < b.size() ? b[line] : "(nothing)");
         return failure;
     }
 
@@ -240,8 +241,9 @@ class Validation {
         Lines expected = beforeStep(failure.lines, expectUpTo);
         std::vector<SessionOutcome> run = runSessionBatch(
             settingsFor(fromReference ? options_.compare : options_.library), {expected}, nullptr);
-        FailureStory story{options_.library, fromReference ? options_.compare : "", options_.seed,
-                           failure.session, options_.level, failure.message};
+        FailureStory story{options_.library, fromReference ? options_.compare : "",
+                           options_.seed,    failure.session,
+                           options_.level,   failure.message};
         mkdir(options_.outFolder.c_str(), 0755);
         failure.scenarioFile = options_.outFolder + "/seed-" + std::to_string(options_.seed) +
                                "-session-" + std::to_string(failure.session) + ".scenario";
@@ -288,7 +290,8 @@ class Validation {
 
     int finish() {
         double rate = seconds_ > 0 ? static_cast<double>(steps_) / seconds_ : 0;
-        std::fprintf(stderr, "validate: %lld steps in %.2f s, %.0f steps/s\n", steps_, seconds_, rate);
+        std::fprintf(stderr, "validate: %lld steps in %.2f s, %.0f steps/s\n", steps_, seconds_,
+                     rate);
         std::cout << "validate: " << options_.sessions << " sessions, " << steps_ << " steps, "
                   << failures_.size() << " failures" << std::endl;
         if (!options_.jsonFile.empty() && !writeJson(rate)) {
@@ -308,11 +311,10 @@ class Validation {
                                 {"message", f.message},
                                 {"scenario", f.scenarioFile},
                                 {"shrunkSteps", f.shrunkSteps}});
-        json report = {{"library", options_.library}, {"compare", options_.compare},
-                       {"seed", options_.seed},       {"level", options_.level},
-                       {"sessions", options_.sessions}, {"steps", steps_},
-                       {"seconds", seconds_},         {"stepsPerSecond", rate},
-                       {"failures", failures}};
+        json report = {
+            {"library", options_.library}, {"compare", options_.compare},   {"seed", options_.seed},
+            {"level", options_.level},     {"sessions", options_.sessions}, {"steps", steps_},
+            {"seconds", seconds_},         {"stepsPerSecond", rate},        {"failures", failures}};
         std::ofstream out(options_.jsonFile);
         out << report.dump(2, ' ', false, json::error_handler_t::replace) << "\n";
         return static_cast<bool>(out);
@@ -337,16 +339,21 @@ CLI::App* addValidateCommand(CLI::App& app, ValidateOptions& options) {
         ->check(CLI::Range(1, 10000000));
     command->add_option("--steps", options.steps, "steps a session (default 100)")
         ->check(CLI::Range(1, 100000));
-    command->add_option("--level", options.level, "1 to 5: longer texts, stranger bytes, tighter budgets")
+    command
+        ->add_option("--level", options.level,
+                     "1 to 5: longer texts, stranger bytes, tighter budgets")
         ->check(CLI::Range(1, 5));
     command->add_option("--compare", options.compare, "a second library that must answer alike");
     command->add_option("--out", options.outFolder,
                         "where shrunk failures are saved (default validate-failures)");
     command->add_option("--json", options.jsonFile, "a JSON report for CI");
-    command->add_option("--hang-timeout", options.hangTimeoutMs,
-                        "milliseconds without progress that count as a hang (default 5000)")
+    command
+        ->add_option("--hang-timeout", options.hangTimeoutMs,
+                     "milliseconds without progress that count as a hang (default 5000)")
         ->check(CLI::Range(50, 3600000));
     return command;
 }
 
-int validate(const ValidateOptions& options) { return Validation(options).run(); }
+int validate(const ValidateOptions& options) {
+    return Validation(options).run();
+}

@@ -37,7 +37,8 @@ class ServeProcess {
     ServeProcess(const std::string& program, const std::string& library,
                  std::vector<std::string> extra, const std::string& logFile, int port = 0)
         : port_(port != 0 ? port : freeLoopbackPort()), log_(logFile) {
-        std::vector<std::string> arguments{program, "serve", library, "--port", std::to_string(port_)};
+        std::vector<std::string> arguments{program, "serve", library, "--port",
+                                           std::to_string(port_)};
         arguments.insert(arguments.end(), extra.begin(), extra.end());
         pid_ = fork();
         if (pid_ == 0) {
@@ -93,7 +94,8 @@ class ServeProcess {
                 pid_ = -1;
             }
         }
-        return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+        return std::chrono::duration_cast<std::chrono::milliseconds>(
+            std::chrono::steady_clock::now() - start);
     }
 
     int exitStatus() const { return WIFEXITED(status_) ? WEXITSTATUS(status_) : -1; }

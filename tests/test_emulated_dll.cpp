@@ -73,10 +73,10 @@ class PeldanDll : public ::testing::Test {
 };
 
 TEST_F(PeldanDll, StartsUpInOrderAndHandsBackEveryReply) {
-    EXPECT_EQ(host.take(), (Lines{"PS '1' '" + route.folder() + "/PELDAN.vesk_ui'", "CD '1' 'Take'",
-                                  "TP 'button.001=released' '1' 'GrpSelect'",
-                                  "SD 'DUD VESK Packager'", "SD 'DUD Audio Router'",
-                                  "RR 7 12 21", "RP 7 12 21"}));
+    EXPECT_EQ(host.take(),
+              (Lines{"PS '1' '" + route.folder() + "/PELDAN.vesk_ui'", "CD '1' 'Take'",
+                     "TP 'button.001=released' '1' 'GrpSelect'", "SD 'DUD VESK Packager'",
+                     "SD 'DUD Audio Router'", "RR 7 12 21", "RP 7 12 21"}));
     EXPECT_EQ(host.givenBack, 2);
     EXPECT_TRUE(host.lent.empty());
 }
@@ -96,8 +96,8 @@ TEST_F(PeldanDll, ReadsRecordsAtTheirFourByteOffsets) {
               (Lines{"TP 'statesheet=KTSourceSelected' '1' 'OS_3'",
                      "TP 'statesheet=KT_TakeHigh' '1' 'Take'", "ET 1 1000", "CE '1' 'Take'",
                      "TP 'statesheet=KT_TakeLow' '1' 'Take'", "ET 4", "RC 5 17 193 ',2' 0",
-                     "TP 'index=0' '1' 'SourceSel'", "TP 'statesheet=KTSourceDeselected' '1' 'OS_3'",
-                     "ET 1", "CD '1' 'Take'"}));
+                     "TP 'index=0' '1' 'SourceSel'",
+                     "TP 'statesheet=KTSourceDeselected' '1' 'OS_3'", "ET 1", "CD '1' 'Take'"}));
 }
 
 TEST_F(PeldanDll, ParameterRepliesAreNewBuffersReleasedByHandBack) {
@@ -137,8 +137,8 @@ TEST(AlarmProbeDll, TextGetMismatchReachesTheDebugOutput) {
     bool created = false;
     ASSERT_TRUE(route.load(host, created).ok());
     EXPECT_TRUE(route.controlEvent("1", "AckAll", "button=pressed").ok());
-    EXPECT_EQ(host.take(), (Lines{"XI '1' 'alm_'", "TP 'alarm=4' '1' 'alm_1'",
-                                  "TG '1' 'alm_1' 'value'"}));
+    EXPECT_EQ(host.take(),
+              (Lines{"XI '1' 'alm_'", "TP 'alarm=4' '1' 'alm_1'", "TG '1' 'alm_1' 'value'"}));
     EXPECT_EQ(host.debugLines,
               Lines{"textGet: value returned \"colour\" was not the value requested \"value\" "
                     "(value returned was \"colour=red\" from control \"alm_1\", on panel \"1\")"});
@@ -227,7 +227,9 @@ void put32(std::vector<std::uint8_t>& bytes, std::size_t at, std::uint32_t value
 // The file offset of an rva, through the section table at `sections`.
 std::uint32_t fileOffset(const std::vector<std::uint8_t>& b, std::uint32_t sections, int count,
                          std::uint32_t rva) {
-    auto at = [&](std::uint32_t o) { return b[o] | b[o + 1] << 8 | b[o + 2] << 16 | b[o + 3] << 24; };
+    auto at = [&](std::uint32_t o) {
+        return b[o] | b[o + 1] << 8 | b[o + 2] << 16 | b[o + 3] << 24;
+    };
     for (int i = 0; i < count; ++i) {
         std::uint32_t s = sections + 40 * static_cast<std::uint32_t>(i);
         if (rva >= at(s + 12) && rva < at(s + 12) + at(s + 8))
@@ -260,18 +262,34 @@ TEST(PeImageReader, RefusesDamagedImagesWithAReason) {
     const std::vector<Damage> damages = {
         {"not a PE file", [](auto& b) { b.resize(100); }},
         {"not a DLL", [&](auto& b) { b[pe + 23] &= 0xdf; }},
-        {"image size is 0 or larger than 64 MiB", [&](auto& b) { put32(b, optional + 56, 0x7fffffff); }},
-        {"entry point lies outside the image", [&](auto& b) { put32(b, optional + 16, 0x7ffffff0); }},
+        {"image size is 0 or larger than 64 MiB",
+         [&](auto& b) { put32(b, optional + 56, 0x7fffffff); }},
+        {"entry point lies outside the image",
+         [&](auto& b) { put32(b, optional + 16, 0x7ffffff0); }},
         {"lies outside the image", [&](auto& b) { put32(b, sections + 12, 0x7ffff000); }},
         {"runs past the end of the file", [&](auto& b) { put32(b, sections + 20, 0x7ffff000); }},
         {"not a PE file", [&](auto& b) { put32(b, 0x3c, 0x7ffff000); }},
-        {"not a 32-bit PE image", [&](auto& b) { b[optional] = 0x0b; b[optional + 1] = 0x02; }},
-        {"section table runs past the end of the file", [&](auto& b) { b[pe + 6] = 0xff; b.resize(sections + 400); }},
-        {"import table runs outside the image", [&](auto& b) { put32(b, optional + 104, 0x7ffff000); }},
-        {"export table runs outside the image", [&](auto& b) { put32(b, optional + 96, 0x7ffff000); }},
-        {"an imported DLL's name is malformed", [&](auto& b) { put32(b, table(1) + 12, 0x7ffff000); }},
+        {"not a 32-bit PE image",
+         [&](auto& b) {
+             b[optional] = 0x0b;
+             b[optional + 1] = 0x02;
+         }},
+        {"section table runs past the end of the file",
+         [&](auto& b) {
+             b[pe + 6] = 0xff;
+             b.resize(sections + 400);
+         }},
+        {"import table runs outside the image",
+         [&](auto& b) { put32(b, optional + 104, 0x7ffff000); }},
+        {"export table runs outside the image",
+         [&](auto& b) { put32(b, optional + 96, 0x7ffff000); }},
+        {"an imported DLL's name is malformed",
+         [&](auto& b) { put32(b, table(1) + 12, 0x7ffff000); }},
         {"imports from KERNEL32.dll run outside the image",
-         [&](auto& b) { put32(b, table(1) + 16, 0x7ffff000); put32(b, table(1), 0x7ffff000); }},
+         [&](auto& b) {
+             put32(b, table(1) + 16, 0x7ffff000);
+             put32(b, table(1), 0x7ffff000);
+         }},
         {"a relocation block is malformed", [&](auto& b) { put32(b, table(5) + 4, 3); }},
     };
     for (const Damage& d : damages) {

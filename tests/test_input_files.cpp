@@ -47,7 +47,8 @@ TEST(StudioFile, AcceptsTheDocumentedLinesAndRefusesTheRest) {
 TEST(StudioFile, LinesChangeTheStudio) {
     Studio studio;
     std::string error;
-    ASSERT_TRUE(studio.parseStudio("instrument 9 DUD Audio Router\nsource 11 ISDN 1\nroute 12 11\n", error));
+    ASSERT_TRUE(studio.parseStudio("instrument 9 DUD Audio Router\nsource 11 ISDN 1\nroute 12 11\n",
+                                   error));
     EXPECT_EQ(studio.audioRouterDevice(), 9);
     EXPECT_EQ(studio.sourceByName("ISDN 1"), 11);
     EXPECT_EQ(studio.audioSourceName(studio.audioSourceOf(12)), "ISDN 1");
@@ -70,10 +71,8 @@ TEST_F(InputFile, RefusesWhatIsNotASmallRegularFile) {
         std::string path;
         const char* reason;
     } cases[] = {
-        {folder, "is not a regular file"},
-        {fifo, "is not a regular file"},
-        {"/dev/zero", "is not a regular file"},
-        {huge, "is larger than 16 MiB"},
+        {folder, "is not a regular file"},      {fifo, "is not a regular file"},
+        {"/dev/zero", "is not a regular file"}, {huge, "is larger than 16 MiB"},
         {folder + "/missing", "cannot open"},
     };
     for (const Case& c : cases) {

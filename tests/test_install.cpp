@@ -37,7 +37,8 @@ class InstalledWorkbench : public ::testing::Test {
     void SetUp() override {
         int status = 0;
         std::string log = commandOutput(std::string(CMAKE_COMMAND) + " --install " + BUILD_FOLDER +
-                                            " --prefix " + work + "/first 2>&1", status);
+                                            " --prefix " + work + "/first 2>&1",
+                                        status);
         ASSERT_EQ(status, 0) << log;
         // Moved after install: nothing may point back to where it was put.
         ASSERT_EQ(std::rename((work + "/first").c_str(), (work + "/moved").c_str()), 0);
@@ -59,8 +60,9 @@ class InstalledWorkbench : public ::testing::Test {
         if (server == 0) {
             if (chdir(work.c_str()) != 0)
                 _exit(126);
-            char* const arguments[] = {program.data(), const_cast<char*>("serve"), library.data(),
-                                       const_cast<char*>("--port"), portText.data(), nullptr};
+            char* const arguments[] = {program.data(),  const_cast<char*>("serve"),
+                                       library.data(),  const_cast<char*>("--port"),
+                                       portText.data(), nullptr};
             char* const noEnvironment[] = {nullptr};
             execve(program.c_str(), arguments, noEnvironment);
             _exit(127);

@@ -70,7 +70,8 @@ class PanelServerTest : public ::testing::Test {
         client->set_read_timeout(5, 0);
     }
     httplib::Result press(const std::string& control, httplib::Headers headers = {}) {
-        return client->Post("/api/press", headers, json{{"control", control}}.dump(), "application/json");
+        return client->Post("/api/press", headers, json{{"control", control}}.dump(),
+                            "application/json");
     }
     json state() {
         auto got = client->Get("/api/state");
@@ -90,14 +91,16 @@ class PanelServerTest : public ::testing::Test {
 TEST_F(PanelServerTest, BytesThatAreNotUtf8NeverEndTheServerOrItsJson) {
     start({"--studio", file("latin1.studio", "source 3 CAF\xc9 \xff\n")});
     int events = connectTo(server->port());
-    sendText(events, "GET /events HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(server->port()) + "\r\n\r\n");
+    sendText(events, "GET /events HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(server->port()) +
+                         "\r\n\r\n");
     receive(events, 1000, "event: hello");
     // A path that is no UTF-8, and a router change that puts Latin-1 on a label.
     auto bad = client->Get("/%ff%fe");
     ASSERT_TRUE(bad);
     EXPECT_EQ(bad->status, 404);
     EXPECT_TRUE(validJson(bad->body)) << bad->body;
-    auto routed = client->Post("/api/route", json{{"destination", 12}, {"source", 3}}.dump(), "application/json");
+    auto routed = client->Post("/api/route", json{{"destination", 12}, {"source", 3}}.dump(),
+                               "application/json");
     ASSERT_TRUE(routed) << server->log();
     EXPECT_EQ(routed->status, 200);
     EXPECT_TRUE(validJson(routed->body));
@@ -129,16 +132,24 @@ TEST_F(PanelServerTest, OnlyThePanelsOwnPageCanAct) {
         {"another site", {{"Origin", "http://evil.example"}}, "application/json", 403},
         {"a local file", {{"Origin", "null"}}, "application/json", 403},
         {"another port", {{"Origin", "http://127.0.0.1:1"}}, "application/json", 403},
-        {"a rebound name", {{"Host", "evil.example:" + std::to_string(server->port())}}, "application/json", 403},
+        {"a rebound name",
+         {{"Host", "evil.example:" + std::to_string(server->port())}},
+         "application/json",
+         403},
         {"the page itself", {{"Origin", self}}, "application/json", 200},
-        {"localhost", {{"Host", "localhost:" + std::to_string(server->port())}}, "application/json", 200},
+        {"localhost",
+         {{"Host", "localhost:" + std::to_string(server->port())}},
+         "application/json",
+         200},
         {"no Origin (curl)", {}, "application/json; charset=utf-8", 200},
     };
     for (const Intruder& i : intruders) {
-        auto got = client->Post("/api/press", i.headers, json{{"control", "OS_1"}}.dump(), i.contentType);
+        auto got =
+            client->Post("/api/press", i.headers, json{{"control", "OS_1"}}.dump(), i.contentType);
         ASSERT_TRUE(got) << i.what;
         EXPECT_EQ(got->status, i.status) << i.what << ": " << got->body;
-        EXPECT_TRUE(json::parse(got->body).contains(i.status == 200 ? "state" : "error")) << got->body;
+        EXPECT_TRUE(json::parse(got->body).contains(i.status == 200 ? "state" : "error"))
+            << got->body;
     }
     // Nothing refused reached the script: only the three allowed presses did.
     auto transcript = json::parse(client->Get("/api/transcript")->body);
@@ -187,7 +198,8 @@ TEST_F(PanelServerTest, FiftyStreamsAndTwentySlowSendersDoNotDelayAPress) {
     for (int i = 0; i < 5; ++i) {
         auto begin = Clock::now();
         auto got = press(i % 2 ? "OS_1" : "OS_2");
-        took.push_back(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - begin).count());
+        took.push_back(
+            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - begin).count());
         ASSERT_TRUE(got);
         EXPECT_EQ(got->status, 200);
     }
@@ -208,7 +220,8 @@ TEST_F(PanelServerTest, FiftyStreamsAndTwentySlowSendersDoNotDelayAPress) {
 
 TEST_F(PanelServerTest, TooManyStreamsAreRefusedNotQueued) {
     start();
-    std::string request = "GET /events HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(server->port()) + "\r\n\r\n";
+    std::string request =
+        "GET /events HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(server->port()) + "\r\n\r\n";
     std::vector<int> streams;
     for (int i = 0; i < 64; ++i) {
         streams.push_back(connectTo(server->port()));
@@ -247,8 +260,8 @@ TEST_F(PanelServerTest, SigtermStopsItWithinASecondWithClientsAttached) {
 
 TEST_F(PanelServerTest, APortInUseIsAnError) {
     start();
-    ShellResult second = shell(std::string(PANEL_HOST) + " serve " + PELDAN_LIBRARY_PATH + " --port " +
-                                   std::to_string(server->port()),
+    ShellResult second = shell(std::string(PANEL_HOST) + " serve " + PELDAN_LIBRARY_PATH +
+                                   " --port " + std::to_string(server->port()),
                                folder + "/second.log");
     EXPECT_EQ(second.status, 2) << second.output;
     EXPECT_NE(second.output.find("the port is in use"), std::string::npos) << second.output;
@@ -276,10 +289,12 @@ TEST_F(PanelServerTest, BodiesAreBoundedChunkedOrNot) {
 
 TEST_F(PanelServerTest, ControlsThePanelDoesNotHaveAreRefusedAndCreateNothing) {
     start();
-    auto pick = client->Post("/api/pick", json{{"control", "Invented"}, {"value", "1"}}.dump(), "application/json");
+    auto pick = client->Post("/api/pick", json{{"control", "Invented"}, {"value", "1"}}.dump(),
+                             "application/json");
     EXPECT_EQ(pick->status, 404);
     EXPECT_EQ(json::parse(pick->body)["error"], "no control 'Invented' on panel 1");
-    auto event = client->Post("/api/event", json{{"panel", "2"}, {"control", "Take"}, {"message", "x=1"}}.dump(),
+    auto event = client->Post("/api/event",
+                              json{{"panel", "2"}, {"control", "Take"}, {"message", "x=1"}}.dump(),
                               "application/json");
     EXPECT_EQ(event->status, 404);
     EXPECT_EQ(press("Takee")->status, 404);
@@ -324,7 +339,8 @@ TEST_F(PanelServerTest, TwentyThousandRequestsLeaveMemoryFlat) {
                 press(i % 8 ? "Clear" : "OS_1");
                 break;
             case 1:
-                client->Post("/api/pick", json{{"control", "X" + std::to_string(i)}, {"value", "1"}}.dump(),
+                client->Post("/api/pick",
+                             json{{"control", "X" + std::to_string(i)}, {"value", "1"}}.dump(),
                              "application/json");
                 break;
             case 2:
@@ -340,7 +356,8 @@ TEST_F(PanelServerTest, TwentyThousandRequestsLeaveMemoryFlat) {
     mixed(18000);
     long long after = residentKiB(server->pid());
     ASSERT_GT(before, 0);
-    std::cout << "resident " << before << " KiB after 2,000 requests, " << after << " KiB after 20,000\n";
+    std::cout << "resident " << before << " KiB after 2,000 requests, " << after
+              << " KiB after 20,000\n";
     EXPECT_LT(after - before, 4 * 1024) << before << " KiB before, " << after << " KiB after";
     EXPECT_LT(state().dump().size(), 16u * 1024) << "the state does not grow with requests";
 }

@@ -61,7 +61,8 @@ TEST_F(RunCommand, ScriptThatCrashesExitsOrHangsIsReportedWithItsStep) {
 
 TEST_F(RunCommand, LinesBeforeACrashAreInTheFile) {
     std::string steps = scenario("go.scenario", "tick\npress Go\n");
-    RunResult result = run(std::string(UNRULY_LIBRARY) + " " + steps, "PANEL_SCRIPT_MISBEHAVIOUR=crash");
+    RunResult result =
+        run(std::string(UNRULY_LIBRARY) + " " + steps, "PANEL_SCRIPT_MISBEHAVIOUR=crash");
     ASSERT_EQ(result.status, 4) << result.output;
     size_t pressed = result.output.find("host> control 1 Go button=pressed");
     size_t crashed = result.output.find("crashed");
@@ -95,7 +96,9 @@ struct BadLine {
 
 TEST_F(RunCommand, StepsTheStudioOrPanelCannotDoFailAtTheirLine) {
     const BadLine lines[] = {
-        {"press Takee\n", 1, "FAILED " "%s:1: no control Takee on panel 1"},
+        {"press Takee\n", 1,
+         "FAILED "
+         "%s:1: no control Takee on panel 1"},
         {"pick SourceSell 3\n", 1, "%s:1: no control SourceSell on panel 1"},
         {"press Take on 2\n", 1, "%s:1: panel 2 is not shown (panel 1 is)"},
         {"route 12 NO SUCH SOURCE\n", 1, "%s:1: no source named 'NO SUCH SOURCE' in the studio"},
@@ -131,8 +134,8 @@ TEST_F(RunCommand, APanelWhoseLayoutIsMissingFailsTheRun) {
 
 TEST_F(RunCommand, StrictStartupCatchesAReplyKeptPastItsCall) {
     std::string path = scenario("kept.scenario", "startup strict\npress Go\n");
-    RunResult result = run(std::string(UNRULY_LIBRARY) + " " + path,
-                           "PANEL_SCRIPT_MISBEHAVIOUR=keep-reply");
+    RunResult result =
+        run(std::string(UNRULY_LIBRARY) + " " + path, "PANEL_SCRIPT_MISBEHAVIOUR=keep-reply");
     EXPECT_EQ(result.status, 1) << result.output;
     EXPECT_NE(result.output.find("BREACH: reply \"7\" was kept past the call that received it"),
               std::string::npos)

@@ -29,23 +29,30 @@ TEST(RequestGuard, LetsOnlyThePanelsOwnPageAct) {
         {"a rebound name", "GET", "/", "evil.example:8080", none, none, none, 403},
         {"the wrong port", "GET", "/", "127.0.0.1:9090", none, none, none, 403},
         {"a press", "POST", "/api/press", "127.0.0.1:8080", "http://127.0.0.1:8080", json, none, 0},
-        {"charset", "POST", "/api/press", "127.0.0.1:8080", none, "Application/JSON; charset=utf-8", none, 0},
+        {"charset", "POST", "/api/press", "127.0.0.1:8080", none, "Application/JSON; charset=utf-8",
+         none, 0},
         {"text", "POST", "/api/press", "127.0.0.1:8080", none, "text/plain", none, 403},
         {"no type", "POST", "/api/press", "127.0.0.1:8080", none, none, none, 403},
         {"json-ish", "POST", "/api/press", "127.0.0.1:8080", none, "application/jsonp", none, 403},
-        {"another site", "POST", "/api/press", "127.0.0.1:8080", "http://evil.example", json, none, 403},
+        {"another site", "POST", "/api/press", "127.0.0.1:8080", "http://evil.example", json, none,
+         403},
         {"a file", "POST", "/api/press", "127.0.0.1:8080", "null", json, none, 403},
-        {"https", "POST", "/api/press", "127.0.0.1:8080", "https://127.0.0.1:8080", json, none, 403},
-        {"preflight", "OPTIONS", "/api/press", "127.0.0.1:8080", "http://evil.example", none, none, 403},
+        {"https", "POST", "/api/press", "127.0.0.1:8080", "https://127.0.0.1:8080", json, none,
+         403},
+        {"preflight", "OPTIONS", "/api/press", "127.0.0.1:8080", "http://evil.example", none, none,
+         403},
     };
     for (const GuardCase& c : cases)
-        EXPECT_EQ(open.check(c.method, c.path, c.host, c.origin, c.type, c.token).status, c.status) << c.what;
+        EXPECT_EQ(open.check(c.method, c.path, c.host, c.origin, c.type, c.token).status, c.status)
+            << c.what;
     EXPECT_EQ(locked.check("GET", "/api/state", "192.168.1.5:8080", none, none, none).status, 401);
     EXPECT_EQ(locked.check("GET", "/events", "192.168.1.5:8080", none, none, "nope").status, 401);
     EXPECT_EQ(locked.check("GET", "/events", "192.168.1.5:8080", none, none, "secret").status, 0);
     EXPECT_EQ(locked.check("GET", "/app.js", "192.168.1.5:8080", none, none, none).status, 0);
-    EXPECT_EQ(locked.check("POST", "/api/press", "192.168.1.5:8080", "http://192.168.1.5:8080", json,
-                           "secret").status,
+    EXPECT_EQ(locked
+                  .check("POST", "/api/press", "192.168.1.5:8080", "http://192.168.1.5:8080", json,
+                         "secret")
+                  .status,
               0);
     EXPECT_TRUE(isLoopback("127.0.0.2"));
     EXPECT_FALSE(isLoopback("0.0.0.0"));
@@ -98,13 +105,15 @@ TEST_F(Summary, SaysWhatTheScriptHasChosen) {
     send("CE '1' 'Take'");
     EXPECT_EQ(panelSummary(studio, ""), "OS 3 \u2190 OS 2 \u00b7 Take armed");
     send("CD '1' 'Take'");
-    EXPECT_EQ(panelSummary(studio, ""), "OS 3 \u2190 OS 2 \u00b7 flash expired: pick the source again to arm Take");
+    EXPECT_EQ(panelSummary(studio, ""),
+              "OS 3 \u2190 OS 2 \u00b7 flash expired: pick the source again to arm Take");
     // The script resets the list after a take: no source is chosen any more.
     send("TP 'index=0' '1' 'SourceSel'");
     send("TP 'statesheet=KTSourceDeselected' '1' 'OS_3'");
     std::string take = takeOf("script> RC 5 17 193 ',2' 0");
     EXPECT_EQ(take, "source 17 to destination 193");
-    EXPECT_EQ(panelSummary(studio, take), "no feed chosen \u00b7 last take: source 17 to destination 193");
+    EXPECT_EQ(panelSummary(studio, take),
+              "no feed chosen \u00b7 last take: source 17 to destination 193");
     EXPECT_EQ(panelSelection(studio).source, "");
     EXPECT_EQ(takeOf("script> TP 'x' '1' 'y'"), "");
     EXPECT_EQ(takeOf("script> RC 5"), "");

@@ -70,7 +70,8 @@ TEST_F(Validate, FindsAPlantedCrashAndShrinksItToAReplayableScenario) {
 }
 
 TEST_F(Validate, FindsAPlantedDivergenceByComparingWithTheRealLibrary) {
-    ShellResult found = validate(std::string(PLANTED_DIVERGENCE) + " --compare " + PELDAN_LIBRARY_PATH);
+    ShellResult found =
+        validate(std::string(PLANTED_DIVERGENCE) + " --compare " + PELDAN_LIBRARY_PATH);
     EXPECT_EQ(found.status, 1) << found.output;
     EXPECT_NE(found.output.find("script> RC 5 "), std::string::npos) << found.output;
     std::vector<std::string> saved = savedScenarios();
@@ -118,10 +119,11 @@ TEST_F(Validate, EachMisbehaviourOfATestScriptFailsWithAClearMessage) {
 
 TEST_F(Validate, PeldanPassesAtEveryLevel) {
     for (int level = 1; level <= 5; ++level) {
-        ShellResult result =
-            validate(std::string(PELDAN_LIBRARY_PATH) + " --sessions 60 --level " + std::to_string(level));
+        ShellResult result = validate(std::string(PELDAN_LIBRARY_PATH) + " --sessions 60 --level " +
+                                      std::to_string(level));
         EXPECT_EQ(result.status, 0) << "level " << level << "\n" << result.output;
-        EXPECT_NE(result.output.find("validate: 60 sessions, 6000 steps, 0 failures"), std::string::npos)
+        EXPECT_NE(result.output.find("validate: 60 sessions, 6000 steps, 0 failures"),
+                  std::string::npos)
             << result.output;
     }
 }
@@ -185,7 +187,8 @@ TEST(SessionGenerator, TheSameSeedDrawsTheSameSession) {
     EXPECT_NE(generateSession(plan, layout, 7).steps, a.steps);
     ASSERT_EQ(a.steps.size(), 50u);
     SessionRandom random(1);
-    EXPECT_EQ(random.next(), 0x910A2DEC89025CC1ULL); // splitmix64's published first output for seed 1
+    EXPECT_EQ(random.next(),
+              0x910A2DEC89025CC1ULL); // splitmix64's published first output for seed 1
 }
 
 TEST(SessionGenerator, StepsUseOnlyTheLayoutsControlsInPresses) {
