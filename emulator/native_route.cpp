@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <vector>
 
 NativeRoute::NativeRoute(std::unique_ptr<ScriptLibrary> library)
@@ -67,7 +68,10 @@ CallOutcome NativeRoute::controlEvent(const std::string& panel, const std::strin
     // and a write into them is seen by comparing after the call.
     std::vector<char> panelText(panel.c_str(), panel.c_str() + panel.size() + 1);
     std::vector<char> controlText(control.c_str(), control.c_str() + control.size() + 1);
-    dottedMessage parsed(message.c_str());
+    // The message is built in zeroed storage, so that every byte compared
+    // after the call (its padding and unused parts too) has a known value.
+    alignas(dottedMessage) unsigned char storage[sizeof(dottedMessage)] = {};
+    dottedMessage& parsed = *new (storage) dottedMessage(message.c_str());
     controlEventRecord record{};
     record.panel = panelText.data();
     record.controlId = controlText.data();
@@ -86,6 +90,7 @@ CallOutcome NativeRoute::controlEvent(const std::string& panel, const std::strin
         checkUnchanged(panelText.data(), panelBefore, "panel name");
         checkUnchanged(controlText.data(), controlBefore, "control id");
     }
+    parsed.~dottedMessage();
     return outcome;
 }
 
