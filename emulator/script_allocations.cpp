@@ -5,11 +5,16 @@ namespace {
 // call is under way.
 thread_local int scriptDepth = 0;
 thread_local ScriptAllocations held;
+
+// Set by the allocator when it is linked in.
+bool allocatorPresent = false;
 } // namespace
 
-// The allocator's own file gives the real answer; this one stands where it is absent.
-__attribute__((weak)) bool scriptAllocationsCounted() {
-    return false;
+bool scriptAllocationsCounted() {
+    return allocatorPresent;
+}
+void markScriptAllocationsCounted() {
+    allocatorPresent = true;
 }
 
 ScriptAllocations scriptAllocations() {

@@ -21,7 +21,9 @@ void enterScriptCode();
 void leaveScriptCode();
 bool inScriptCode();
 
-// For the allocator: count a block made or freed in script code.
+// For the allocator: count a block made or freed in script code, and say at
+// start-up that it is there.
 void countScriptBlock(long long blocks, long long bytes);
+void markScriptAllocationsCounted();
 
 #endif

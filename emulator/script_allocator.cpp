@@ -14,11 +14,10 @@ void __libc_free(void* memory);
 void* __libc_memalign(std::size_t alignment, std::size_t bytes);
 }
 
-bool scriptAllocationsCounted() {
-    return true;
-}
-
 namespace {
+
+// Tells the books, before main, that blocks are being counted.
+const bool announced = (markScriptAllocationsCounted(), true);
 
 long long sizeOf(void* block) {
     return block == nullptr ? 0 : static_cast<long long>(malloc_usable_size(block));
