@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Every test: the native suite, the browser panel, the real 32-bit DLLs on the
-# emulated route, under Wine where this machine can run it, sanitizers,
-# valgrind, coverage and fuzzing.
+# Every test: the native suite, the reproducible DLL build, the packages, the
+# browser panel, the real 32-bit DLLs on the emulated route, under Wine where
+# this machine can run it, sanitizers, valgrind, coverage and fuzzing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
