@@ -119,25 +119,25 @@ class Validation {
                                [&](size_t done) { showProgress(first + static_cast<int>(done)); });
     }
 
+    // False, and says why, when the library could not be loaded at all.
+    bool loaded(const std::vector<SessionOutcome>& outcomes) {
+        if (outcomes.empty() || !outcomes.front().cannotLoad)
+            return true;
+        endProgress();
+        std::cerr << "panel-host: " << outcomes.front().message << "\n";
+        return false;
+    }
+
     bool runBatch(int first, int count) {
         std::vector<Lines> sessions;
         for (int i = 0; i < count; ++i)
             sessions.push_back(sessionLines(first + i));
         std::vector<SessionOutcome> mine = play(options_.library, sessions, first);
-        if (!mine.empty() && mine.front().cannotLoad) {
-            endProgress();
-            std::cerr << "panel-host: " << mine.front().message << "\n";
+        if (!loaded(mine))
             return false;
-        }
         std::vector<SessionOutcome> theirs;
-        if (!options_.compare.empty()) {
-            theirs = play(options_.compare, sessions, first);
-            if (!theirs.empty() && theirs.front().cannotLoad) {
-                endProgress();
-                std::cerr << "panel-host: " << theirs.front().message << "\n";
-                return false;
-            }
-        }
+        if (!options_.compare.empty() && !loaded(theirs = play(options_.compare, sessions, first)))
+            return false;
         for (int i = 0; i < count && static_cast<size_t>(i) < mine.size(); ++i) {
             const SessionOutcome* other =
                 static_cast<size_t>(i) < theirs.size() ? &theirs[static_cast<size_t>(i)] : nullptr;

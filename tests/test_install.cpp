@@ -22,24 +22,13 @@ namespace {
 
 const std::string marker = "<!-- the installed copy of the page -->";
 
-std::string commandOutput(const std::string& command, int& status) {
-    std::string output;
-    FILE* pipe = popen(command.c_str(), "r");
-    char buffer[512];
-    while (pipe != nullptr && fgets(buffer, sizeof buffer, pipe) != nullptr)
-        output += buffer;
-    status = pipe == nullptr ? -1 : pclose(pipe);
-    return output;
-}
-
 class InstalledWorkbench : public ::testing::Test {
   protected:
     void SetUp() override {
-        int status = 0;
-        std::string log = commandOutput(std::string(CMAKE_COMMAND) + " --install " + BUILD_FOLDER +
-                                            " --prefix " + work + "/first 2>&1",
-                                        status);
-        ASSERT_EQ(status, 0) << log;
+        ShellResult install = shell(std::string(CMAKE_COMMAND) + " --install " + BUILD_FOLDER +
+                                        " --prefix " + work + "/first",
+                                    work + "/install.log");
+        ASSERT_EQ(install.status, 0) << install.output;
         // Moved after install: nothing may point back to where it was put.
         ASSERT_EQ(std::rename((work + "/first").c_str(), (work + "/moved").c_str()), 0);
         prefix = work + "/moved";
@@ -94,16 +83,16 @@ TEST_F(InstalledWorkbench, ServesTheInstalledPageFromAMovedPrefix) {
 }
 
 TEST_F(InstalledWorkbench, InstalledProgramRunsAnInstalledExampleAndTellsItsVersion) {
-    int status = 0;
-    std::string run = commandOutput("cd " + work + " && env -i " + prefix + "/bin/panel-host run " +
-                                        prefix + "/lib/panel-host/PELDAN.so " + prefix +
-                                        "/share/panel-host/examples/typical_take.scenario",
-                                    status);
-    EXPECT_EQ(status, 0) << run;
-    EXPECT_NE(run.find("0 failed expectations, 0 breaches"), std::string::npos) << run;
-    std::string version = commandOutput(prefix + "/bin/panel-host --version", status);
-    EXPECT_EQ(status, 0);
-    EXPECT_EQ(version, std::string("panel-host ") + PANEL_HOST_VERSION + "\n");
+    ShellResult run = shell("cd " + work + " && env -i " + prefix + "/bin/panel-host run " +
+                                prefix + "/lib/panel-host/PELDAN.so " + prefix +
+                                "/share/panel-host/examples/typical_take.scenario",
+                            work + "/run.log");
+    EXPECT_EQ(run.status, 0) << run.output;
+    EXPECT_NE(run.output.find("0 failed expectations, 0 breaches"), std::string::npos)
+        << run.output;
+    ShellResult version = shell(prefix + "/bin/panel-host --version", work + "/version.log");
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.output, std::string("panel-host ") + PANEL_HOST_VERSION + "\n");
 }
 
 } // namespace
