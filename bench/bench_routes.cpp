@@ -6,7 +6,8 @@
 // instructions (x86 instructions the DLL and its imports run per
 // notification, counted on a separate pass; deterministic).
 #include "emulated_route.h"
-#include "native_route.h"
+#include "open_script_route.h"
+#include "runtime_dlls.h"
 
 #include <benchmark/benchmark.h>
 
@@ -88,7 +89,7 @@ double timeBatch(ScriptRoute& route, const Path& path, int batch) {
 }
 
 std::uint64_t instructionsPerNotification(const Path& path) {
-    EmulatedRoute route;
+    EmulatedRoute route(servedRuntimeDlls());
     QuietHost host;
     std::string error;
     bool created = false;

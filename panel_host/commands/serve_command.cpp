@@ -1,0 +1,103 @@
+#include "serve_command.h"
+
+#include "exit_status.h"
+#include "open_script_route.h"
+#include "panel_server.h"
+#include "web_root.h"
+
+#include <atomic>
+#include <csignal>
+#include <cstdlib>
+#include <iostream>
+#include <thread>
+
+namespace {
+
+// Set by the signal handler; a watcher thread stops the server, since stopping
+// takes locks that a handler may not.
+std::atomic<bool> stopRequested{false};
+
+extern "C" void onStopSignal(int) {
+    stopRequested = true;
+}
+
+// Off loopback anyone on the network could reach the panel: a token is then
+// required, from --token, PANEL_HOST_TOKEN, or made up here and printed.
+bool chooseToken(const ServeOptions& options, std::string& token) {
+    token = options.token;
+    if (token.empty())
+        if (const char* fromEnvironment = std::getenv("PANEL_HOST_TOKEN"))
+            token = fromEnvironment;
+    if (token.empty() && !isLoopback(options.bind))
+        token = newToken();
+    return isLoopback(options.bind) || !token.empty();
+}
+
+} // namespace
+
+CLI::App* addServeCommand(CLI::App& app, ServeOptions& options) {
+    CLI::App* command = app.add_subcommand("serve", "run LIBRARY behind a browser panel");
+    command->add_option("library", options.library, "the panel script library")->required();
+    command->add_option("--port", options.port, "the TCP port (default 8080)")
+        ->check(CLI::Range(1, 65535));
+    command->add_option("--bind", options.bind, "the address to listen on (default 127.0.0.1)");
+    command->add_option("--web-root", options.webRoot,
+                        "the folder of the page and its assets (default: the installed page)");
+    command->add_option("--studio", options.studioFile, "a studio file over the built-in studio");
+    command->add_option(
+        "--token", options.token,
+        "the token requests must carry (default off loopback: PANEL_HOST_TOKEN, or a new one)");
+    return command;
+}
+
+int serve(const ServeOptions& options) {
+    std::string webRoot = options.webRoot.empty() ? defaultWebRoot() : options.webRoot;
+    if (webRoot.empty()) {
+        std::cerr << "panel-host: cannot find the page beside the program; give --web-root\n";
+        return 2;
+    }
+    if (!holdsPage(webRoot)) {
+        std::cerr << "panel-host: --web-root " << webRoot << " holds no index.html\n";
+        return 2;
+    }
+    ServerSettings settings{options.bind, options.port, webRoot, ""};
+    if (!chooseToken(options, settings.token)) {
+        std::cerr << "panel-host: cannot make a token; give --token\n";
+        return 2;
+    }
+    Studio studio;
+    std::string error;
+    if (!options.studioFile.empty() && !studio.loadStudioFile(options.studioFile, error)) {
+        std::cerr << "panel-host: " << error << "\n";
+        return 2;
+    }
+    std::unique_ptr<ScriptRoute> route = openScriptRoute(options.library, error);
+    if (!route) {
+        std::cerr << "panel-host: " << error << "\n";
+        return 3;
+    }
+    PanelServer server(*route, studio, settings);
+    if (!server.opened()) {
+        std::cerr << "panel-host: the export returned no script\n";
+        return 1;
+    }
+    if (!server.bind(error)) {
+        std::cerr << "panel-host: " << error << "\n";
+        return 2;
+    }
+    std::signal(SIGINT, onStopSignal);
+    std::signal(SIGTERM, onStopSignal);
+    std::string address =
+        options.bind.find(':') != std::string::npos ? "[" + options.bind + "]" : options.bind;
+    std::cout << "panel-host: panel 1 at http://" << address << ":" << options.port << "/"
+              << (settings.token.empty() ? "" : "?token=" + settings.token) << std::endl;
+    std::thread watcher([&server] {
+        while (!stopRequested)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        server.stop();
+    });
+    server.serve();
+    stopRequested = true;
+    watcher.join();
+    return 0;
+}

@@ -1,0 +1,359 @@
+#include "validate_command.h"
+
+#include "exit_status.h"
+#include "failure_scenario.h"
+#include "panel_layout.h"
+#include "session_batch.h"
+#include "session_generator.h"
+#include "session_shrinker.h"
+
+#include <nlohmann/json.hpp>
+
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+using Lines = std::vector<std::string>;
+constexpr size_t batchSize = 50;
+
+struct Failure {
+    int session = 0;
+    int step = 0;
+    std::string kind;
+    std::string message;
+    Lines lines;
+    std::string scenarioFile;
+    int shrunkSteps = -1;
+    int shrinkTries = 0;
+};
+
+int stepCount(const Lines& lines) {
+    int steps = 0;
+    for (const std::string& line : lines)
+        steps += line.rfind("startup ", 0) == 0 ? 0 : 1;
+    return steps;
+}
+
+// The lines up to, and without, step `end`.
+Lines beforeStep(const Lines& lines, int end) {
+    Lines kept;
+    int step = 0;
+    for (const std::string& line : lines) {
+        bool startup = line.rfind("startup ", 0) == 0;
+        if (!startup && step++ >= end)
+            break;
+        kept.push_back(line);
+    }
+    return kept;
+}
+
+std::string stepLine(const Lines& lines, int index) {
+    if (index < 0)
+        return "the load";
+    int step = 0;
+    for (const std::string& line : lines)
+        if (line.rfind("startup ", 0) != 0 && step++ == index)
+            return line;
+    return "the delete";
+}
+
+PanelLayout layoutBeside(const std::string& library, std::string& note) {
+    std::string path = library.substr(0, library.find_last_of('.')) + ".vesk_ui";
+    PanelLayout layout;
+    std::string error;
+    if (!readPanelLayout(path, layout, error)) {
+        note = "no layout beside the library (" + error + "): steps use no controls";
+        layout = PanelLayout{};
+    }
+    return layout;
+}
+
+class Validation {
+  public:
+    explicit Validation(const ValidateOptions& options) : options_(options) {}
+
+    int run() {
+        std::string note;
+        layout_ = layoutBeside(options_.library, note);
+        if (!note.empty())
+            std::cerr << "validate: " << note << "\n";
+        auto start = std::chrono::steady_clock::now();
+        for (int first = 0; first < options_.sessions; first += static_cast<int>(batchSize)) {
+            int count = std::min(static_cast<int>(batchSize), options_.sessions - first);
+            if (!runBatch(first, count))
+                return cannotLoad;
+        }
+        seconds_ = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        endProgress();
+        for (size_t i = 0; i < failures_.size(); ++i)
+            report(failures_[i], static_cast<int>(i) < options_.maxShrunk);
+        return finish();
+    }
+
+  private:
+    Lines sessionLines(int session) const {
+        SessionPlan plan{options_.seed, session, options_.steps, options_.level};
+        GeneratedSession generated = generateSession(plan, layout_, 7);
+        Lines lines = generated.startup;
+        lines.push_back("startup level " + std::to_string(options_.level));
+        lines.insert(lines.end(), generated.steps.begin(), generated.steps.end());
+        return lines;
+    }
+
+    BatchSettings settingsFor(const std::string& library) const {
+        BatchSettings settings;
+        settings.session.library = library;
+        settings.session.keepTranscript = !options_.compare.empty();
+        settings.hangTimeoutMs = options_.hangTimeoutMs;
+        return settings;
+    }
+
+    std::vector<SessionOutcome> play(const std::string& library, const std::vector<Lines>& sessions,
+                                     int first) {
+        return runSessionBatch(settingsFor(library), sessions,
+                               [&](size_t done) { showProgress(first + static_cast<int>(done)); });
+    }
+
+    // False, and says why, when the library could not be loaded at all.
+    bool loaded(const std::vector<SessionOutcome>& outcomes) {
+        if (outcomes.empty() || !outcomes.front().cannotLoad)
+            return true;
+        endProgress();
+        std::cerr << "panel-host: " << outcomes.front().message << "\n";
+        return false;
+    }
+
+    bool runBatch(int first, int count) {
+        std::vector<Lines> sessions;
+        for (int i = 0; i < count; ++i)
+            sessions.push_back(sessionLines(first + i));
+        std::vector<SessionOutcome> mine = play(options_.library, sessions, first);
+        if (!loaded(mine))
+            return false;
+        std::vector<SessionOutcome> theirs;
+        if (!options_.compare.empty() && !loaded(theirs = play(options_.compare, sessions, first)))
+            return false;
+        for (int i = 0; i < count && static_cast<size_t>(i) < mine.size(); ++i) {
+            const SessionOutcome* other =
+                static_cast<size_t>(i) < theirs.size() ? &theirs[static_cast<size_t>(i)] : nullptr;
+            judge(first + i, sessions[static_cast<size_t>(i)], mine[static_cast<size_t>(i)], other);
+        }
+        return true;
+    }
+
+    void judge(int session, const Lines& lines, const SessionOutcome& mine,
+               const SessionOutcome* theirs) {
+        int played = mine.failed ? mine.failedStep + 1 : stepCount(lines);
+        steps_ += played < 0 ? 0 : played;
+        if (std::optional<Failure> failure = judged(session, lines, mine, theirs))
+            failures_.push_back(*failure);
+    }
+
+    // What failed in one session, if anything: the library itself, the one
+    // compared against, or the two not answering alike.
+    std::optional<Failure> judged(int session, const Lines& lines, const SessionOutcome& mine,
+                                  const SessionOutcome* theirs) const {
+        Failure failure{session, 0, "", "", lines};
+        if (mine.failed) {
+            failure.step = mine.failedStep;
+            failure.kind = mine.kind;
+            failure.message = mine.message;
+            return failure;
+        }
+        if (theirs != nullptr && theirs->failed) {
+            failure.step = theirs->failedStep;
+            failure.kind = "reference: " + theirs->kind;
+            failure.message = options_.compare + " failed where " + options_.library +
+                              " did not: " + theirs->message;
+            return failure;
+        }
+        if (theirs != nullptr)
+            return diverges(failure, mine, *theirs);
+        return std::nullopt;
+    }
+
+    // Runs one session on its own (on both libraries when comparing) and judges it.
+    std::optional<Failure> rerun(int session, const Lines& lines) {
+        std::vector<SessionOutcome> mine =
+            runSessionBatch(settingsFor(options_.library), {lines}, nullptr);
+        if (mine.empty())
+            return std::nullopt;
+        std::vector<SessionOutcome> theirs;
+        if (!options_.compare.empty())
+            theirs = runSessionBatch(settingsFor(options_.compare), {lines}, nullptr);
+        return judged(session, lines, mine[0], theirs.empty() ? nullptr : &theirs[0]);
+    }
+
+    // The first transcript line where the two libraries differ, if any.
+    std::optional<Failure> diverges(Failure failure, const SessionOutcome& mine,
+                                    const SessionOutcome& theirs) const {
+        const Lines& a = mine.transcript;
+        const Lines& b = theirs.transcript;
+        size_t line = 0;
+        while (line < a.size() && line < b.size() && a[line] == b[line])
+            ++line;
+        if (line == a.size() && line == b.size())
+            return std::nullopt;
+        // The step whose lines hold the first difference; past the last step it is the delete.
+        size_t step = 0;
+        while (step < mine.records.size() &&
+               static_cast<size_t>(mine.records[step].transcriptEnd) <= line)
+            ++step;
+        failure.step = static_cast<int>(step);
+        failure.kind = "divergence";
+        failure.message = "the libraries differ at transcript line " + std::to_string(line + 1) +
+                          ": " + options_.library + ": " +
+                          (line < a.size() ? a[line] : "(nothing)") + " | " + options_.compare +
+                          ": " + (line < b.size() ? b[line] : "(nothing)");
+        return failure;
+    }
+
+    void shrink(Failure& failure) {
+        // Steps after the failing one cannot matter.
+        Lines lines = beforeStep(failure.lines, failure.step + 1);
+        int tries = 0;
+        Lines shrunk = shrinkSession(
+            lines,
+            [&](const Lines& candidate) {
+                std::optional<Failure> again = rerun(failure.session, candidate);
+                return again && again->kind == failure.kind;
+            },
+            ShrinkLimits{}, tries);
+        failure.shrinkTries = tries;
+        // Where the shrunk session fails now, with its particulars.
+        if (std::optional<Failure> again = rerun(failure.session, shrunk)) {
+            failure.step = again->step;
+            failure.message = again->message;
+        }
+        failure.lines = shrunk;
+        failure.shrunkSteps = stepCount(shrunk);
+    }
+
+    // Saves the shrunk session with `expect` lines from a run of the steps before the failure.
+    void save(Failure& failure) {
+        bool fromReference = failure.kind == "divergence";
+        int expectUpTo = fromReference ? failure.step + 1 : failure.step;
+        Lines expected = beforeStep(failure.lines, expectUpTo);
+        std::vector<SessionOutcome> run = runSessionBatch(
+            settingsFor(fromReference ? options_.compare : options_.library), {expected}, nullptr);
+        FailureStory story{options_.library, fromReference ? options_.compare : "",
+                           options_.seed,    failure.session,
+                           options_.level,   failure.message};
+        mkdir(options_.outFolder.c_str(), 0755);
+        failure.scenarioFile = options_.outFolder + "/seed-" + std::to_string(options_.seed) +
+                               "-session-" + std::to_string(failure.session) + ".scenario";
+        std::ofstream out(failure.scenarioFile, std::ios::binary);
+        out << failureScenario(story, failure.lines, run.empty() ? SessionOutcome{} : run[0],
+                               expectUpTo);
+        if (!out)
+            failure.scenarioFile += " (could not be written)";
+    }
+
+    void report(Failure& failure, bool shrinkIt) {
+        std::cout << "validate: session " << failure.session << " (seed " << options_.seed
+                  << ") failed in " << stepLine(failure.lines, failure.step) << ": "
+                  << failure.message << "\n";
+        if (!shrinkIt)
+            return;
+        int before = stepCount(beforeStep(failure.lines, failure.step + 1));
+        shrink(failure);
+        save(failure);
+        std::cout << "validate:   shrunk from " << before << " to " << failure.shrunkSteps
+                  << " steps in " << failure.shrinkTries << " tries: " << failure.scenarioFile
+                  << "\n";
+        if (failure.kind == "divergence") {
+            std::cout << "validate:   " << failure.message << "\n";
+            for (const std::string& line : beforeStep(failure.lines, failure.step + 1))
+                std::cout << "validate:     " << line << "\n";
+        }
+        std::cout.flush();
+    }
+
+    void showProgress(int done) {
+        if (!isatty(STDERR_FILENO))
+            return;
+        std::fprintf(stderr, "\rvalidate: %d/%d sessions, %zu failures", done, options_.sessions,
+                     failures_.size());
+        progressShown_ = true;
+    }
+
+    void endProgress() {
+        if (progressShown_)
+            std::fprintf(stderr, "\n");
+        progressShown_ = false;
+    }
+
+    int finish() {
+        double rate = seconds_ > 0 ? static_cast<double>(steps_) / seconds_ : 0;
+        std::fprintf(stderr, "validate: %lld steps in %.2f s, %.0f steps/s\n", steps_, seconds_,
+                     rate);
+        std::cout << "validate: " << options_.sessions << " sessions, " << steps_ << " steps, "
+                  << failures_.size() << " failures" << std::endl;
+        if (!options_.jsonFile.empty() && !writeJson(rate)) {
+            std::cerr << "panel-host: cannot write " << options_.jsonFile << "\n";
+            return badInput;
+        }
+        return failures_.empty() ? passed : failedChecks;
+    }
+
+    bool writeJson(double rate) const {
+        using nlohmann::json;
+        json failures = json::array();
+        for (const Failure& f : failures_)
+            failures.push_back({{"session", f.session},
+                                {"step", f.step},
+                                {"kind", f.kind},
+                                {"message", f.message},
+                                {"scenario", f.scenarioFile},
+                                {"shrunkSteps", f.shrunkSteps}});
+        json report = {
+            {"library", options_.library}, {"compare", options_.compare},   {"seed", options_.seed},
+            {"level", options_.level},     {"sessions", options_.sessions}, {"steps", steps_},
+            {"seconds", seconds_},         {"stepsPerSecond", rate},        {"failures", failures}};
+        std::ofstream out(options_.jsonFile);
+        out << report.dump(2, ' ', false, json::error_handler_t::replace) << "\n";
+        return static_cast<bool>(out);
+    }
+
+    const ValidateOptions& options_;
+    PanelLayout layout_;
+    std::vector<Failure> failures_;
+    long long steps_ = 0;
+    double seconds_ = 0;
+    bool progressShown_ = false;
+};
+
+} // namespace
+
+CLI::App* addValidateCommand(CLI::App& app, ValidateOptions& options) {
+    CLI::App* command =
+        app.add_subcommand("validate", "drive LIBRARY through seeded sessions as a strict host");
+    command->add_option("library", options.library, "the panel script library")->required();
+    command->add_option("--seed", options.seed, "the seed of the sessions (default 1)");
+    command->add_option("--sessions", options.sessions, "how many sessions (default 200)")
+        ->check(CLI::Range(1, 10000000));
+    command->add_option("--steps", options.steps, "steps a session (default 100)")
+        ->check(CLI::Range(1, 100000));
+    command
+        ->add_option("--level", options.level,
+                     "1 to 5: longer texts, stranger bytes, tighter budgets")
+        ->check(CLI::Range(1, 5));
+    command->add_option("--compare", options.compare, "a second library that must answer alike");
+    command->add_option("--out", options.outFolder,
+                        "where shrunk failures are saved (default validate-failures)");
+    command->add_option("--json", options.jsonFile, "a JSON report for CI");
+    command
+        ->add_option("--hang-timeout", options.hangTimeoutMs,
+                     "milliseconds without progress that count as a hang (default 5000)")
+        ->check(CLI::Range(50, 3600000));
+    return command;
+}
+
+int validate(const ValidateOptions& options) {
+    return Validation(options).run();
+}

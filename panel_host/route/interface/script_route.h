@@ -1,0 +1,95 @@
+// The one way panel-host reaches a panel script, whatever the script is: a
+// native shared object called directly, or a 32-bit Windows DLL run on a CPU
+// emulator. PanelHost and the studio see only these two interfaces; each
+// route keeps its own record layouts and buffer handling behind them.
+//
+// Threads: a route is used from one thread at a time; it calls its
+// ScriptHostSide only from inside one of its own calls, on that thread.
+#ifndef SCRIPT_ROUTE_H
+#define SCRIPT_ROUTE_H
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <utility>
+
+// A buffer's address as the script sees it (a host pointer natively, a
+// 32-bit address when emulated). Only the route that gave it out reads it.
+using ScriptAddress = std::uint64_t;
+
+// The host's answer to a command.
+struct HostReply {
+    std::string text;
+    bool handedBack = true; // the script must return it with type 5; false: the host keeps it
+};
+
+// What the script asks of the host, decoded by the route. Implemented by PanelHost.
+class ScriptHostSide {
+  public:
+    virtual ~ScriptHostSide() = default;
+    // Type 0. A null text arrives as nothing. Returns the reply, if any.
+    virtual std::optional<HostReply> onCommand(const std::optional<std::string>& text) = 0;
+    // The route gave the script a handed-back reply at this address.
+    virtual void onReplyLent(ScriptAddress at, const std::string& text) = 0;
+    // Type 5: true when `at` is a lent reply not yet back; the route then releases it.
+    virtual bool onHandBack(ScriptAddress at) = 0;
+    // Any type other than 0 and 5 that the script sent.
+    virtual void onOtherType(int type) = 0;
+    // A line the script wrote to the system debug output.
+    virtual void onDebugOutput(const std::string& text) = 0;
+    // A breach the route saw that does not end the session (a heap error, say).
+    virtual void onRouteBreach(const std::string& what) = 0;
+};
+
+// The outcome of one call into the script: no fault, or why the script can
+// no longer be called (a fault in its code, a broken calling convention, a
+// call that never returned). After a fault only the route's destructor runs.
+struct CallOutcome {
+    std::optional<std::string> fault;
+    bool ok() const { return !fault; }
+};
+
+// The script's reply buffer to a parameter message.
+struct ScriptReply {
+    ScriptAddress at = 0;
+    std::string text;
+};
+
+// One loaded panel script library, reached through its typed notifications.
+class ScriptRoute {
+  public:
+    virtual ~ScriptRoute() = default;
+    // The folder the library lives in, as the host passes it to the script.
+    virtual const std::string& folder() const = 0;
+    // From now on load passes an empty path instead of the folder.
+    virtual void useEmptyPath() = 0;
+    // A route that counts instructions faults any later call that runs more
+    // than `budget` of them; false when it cannot count (native code).
+    virtual bool limitInstructionsPerCall(std::uint64_t budget) {
+        (void)budget;
+        return false;
+    }
+    // Blocks and bytes the script holds on a heap the host cannot see into,
+    // where the route can count them (native code); the emulated route keeps
+    // books of its own heap and reports leaks itself.
+    virtual std::optional<std::pair<long long, long long>> heldBlocks() const {
+        return std::nullopt;
+    }
+    // Calls load_vesk_client_script(host, folder); `created` is false when it returned null.
+    virtual CallOutcome load(ScriptHostSide& host, bool& created) = 0;
+    virtual CallOutcome revertive(int device, int index, const std::string& text) = 0;
+    virtual CallOutcome controlEvent(const std::string& panel, const std::string& control,
+                                     const std::string& message) = 0;
+    // Type 3 with a text (nothing: null); `reply` receives the script's buffer, if any.
+    virtual CallOutcome parameter(const std::optional<std::string>& message,
+                                  std::optional<ScriptReply>& reply) = 0;
+    virtual CallOutcome tick(int timer) = 0;
+    // Type 5 with a buffer the script gave out.
+    virtual CallOutcome handBack(ScriptAddress buffer) = 0;
+    // A notification with null data and no meaning here (types 6 and 7, or 0, 8, -1).
+    virtual CallOutcome notify(int type) = 0;
+    // Deletes the script through slot 0.
+    virtual CallOutcome destroy() = 0;
+};
+
+#endif

@@ -1,0 +1,3 @@
+#include "runtime_dlls.h"
+
+RuntimeDlls servedRuntimeDlls() { return {&ucrtbaseDll, &kernel32Dll}; }

@@ -1,0 +1,185 @@
+// ucrtbase.dll as panel scripts import it: the heap with the host's books, the
+// memory and string functions, strtol and the formatted print.
+#include "runtime_access.h"
+#include "runtime_dlls.h"
+#include "runtime_format.h"
+
+#include "emulated_process.h"
+#include "hex_text.h"
+#include "pe_image.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <iterator>
+#include <vector>
+
+namespace {
+
+std::uint32_t runMalloc(const StubCall& call) {
+    return call.process().heap().allocate(call.arg(0), call.caller());
+}
+
+std::uint32_t runFree(const StubCall& call) {
+    std::uint32_t address = call.arg(0);
+    if (address == 0)
+        return 0;
+    EmulatedProcess& process = call.process();
+    EmulatedHeap::Block block;
+    switch (process.heap().release(address, block)) {
+    case EmulatedHeap::FreeResult::freed:
+        break;
+    case EmulatedHeap::FreeResult::neverGiven:
+        process.breach("free of " + hexAddress(address) + ", which malloc did not give out, at " +
+                       process.where(call.caller()));
+        break;
+    case EmulatedHeap::FreeResult::freedBefore:
+        process.breach("double free of the block at " + hexAddress(address) + " allocated at " +
+                       process.where(block.site) + ", at " + process.where(call.caller()));
+        break;
+    case EmulatedHeap::FreeResult::guardBroken:
+        process.breach("write past the end of the " + std::to_string(block.size) +
+                       "-byte block allocated at " + process.where(block.site) +
+                       ", found when it was freed at " + process.where(call.caller()));
+        break;
+    }
+    return 0;
+}
+
+std::uint32_t copyBytes(const StubCall& call, const char* function) {
+    std::uint32_t to = call.arg(0), from = call.arg(1), size = call.arg(2);
+    std::vector<std::uint8_t> bytes;
+    if (readFor(call, function, from, size, bytes))
+        writeFor(call, function, to, bytes.data(), size);
+    return to;
+}
+
+std::uint32_t runMemcpy(const StubCall& call) { return copyBytes(call, "memcpy"); }
+std::uint32_t runMemmove(const StubCall& call) { return copyBytes(call, "memmove"); }
+
+std::uint32_t runMemchr(const StubCall& call) {
+    std::uint32_t at = call.arg(0), size = call.arg(2);
+    auto wanted = static_cast<std::uint8_t>(call.arg(1));
+    std::vector<std::uint8_t> bytes;
+    if (!readFor(call, "memchr", at, size, bytes))
+        return 0;
+    auto found = std::find(bytes.begin(), bytes.end(), wanted);
+    return found == bytes.end() ? 0 : at + static_cast<std::uint32_t>(found - bytes.begin());
+}
+
+std::uint32_t runMemcmp(const StubCall& call) {
+    std::uint32_t size = call.arg(2);
+    std::vector<std::uint8_t> a, b;
+    if (!readFor(call, "memcmp", call.arg(0), size, a) ||
+        !readFor(call, "memcmp", call.arg(1), size, b))
+        return 0;
+    int order = size == 0 ? 0 : std::memcmp(a.data(), b.data(), size);
+    return static_cast<std::uint32_t>(order < 0 ? -1 : order > 0 ? 1 : 0);
+}
+
+std::uint32_t runStrlen(const StubCall& call) {
+    std::string text;
+    return textFor(call, "strlen", call.arg(0), text) ? static_cast<std::uint32_t>(text.size()) : 0;
+}
+
+std::uint32_t runStrchr(const StubCall& call) {
+    std::uint32_t at = call.arg(0);
+    char wanted = static_cast<char>(call.arg(1));
+    std::string text;
+    if (!textFor(call, "strchr", at, text))
+        return 0;
+    if (wanted == '\0')
+        return at + static_cast<std::uint32_t>(text.size());
+    std::size_t found = text.find(wanted);
+    return found == std::string::npos ? 0 : at + static_cast<std::uint32_t>(found);
+}
+
+std::uint32_t runStrcmp(const StubCall& call) {
+    std::string a, b;
+    if (!textFor(call, "strcmp", call.arg(0), a) || !textFor(call, "strcmp", call.arg(1), b))
+        return 0;
+    int order = std::strcmp(a.c_str(), b.c_str());
+    return static_cast<std::uint32_t>(order < 0 ? -1 : order > 0 ? 1 : 0);
+}
+
+// strtol with a 32-bit long: out-of-range values saturate, as on Windows.
+std::uint32_t runStrtol(const StubCall& call) {
+    std::uint32_t at = call.arg(0), end = call.arg(1);
+    int base = static_cast<int>(call.arg(2));
+    std::string text;
+    if (!textFor(call, "strtol", at, text))
+        return 0;
+    if (base < 0 || base == 1 || base > 36) {
+        if (end != 0) {
+            std::uint32_t start = at;
+            writeFor(call, "strtol", end, &start, 4);
+        }
+        return 0;
+    }
+    char* stop = nullptr;
+    long long value = std::strtoll(text.c_str(), &stop, base);
+    value = std::clamp<long long>(value, INT32_MIN, INT32_MAX);
+    if (end != 0) {
+        std::uint32_t stopAddress = at + static_cast<std::uint32_t>(stop - text.c_str());
+        writeFor(call, "strtol", end, &stopAddress, 4);
+    }
+    return static_cast<std::uint32_t>(static_cast<std::int32_t>(value));
+}
+
+std::uint32_t runPurecall(const StubCall& call) {
+    call.process().fault("pure virtual function called from " + call.process().where(call.caller()));
+    return 0;
+}
+
+// __stdio_common_vsprintf(options (two words), buffer, count, format, locale, va_list).
+std::uint32_t runVsprintf(const StubCall& call) {
+    std::uint32_t options = call.arg(0), buffer = call.arg(2), count = call.arg(3);
+    std::uint32_t formatAt = call.arg(4), list = call.arg(6);
+    std::string format;
+    if (!textFor(call, "__stdio_common_vsprintf", formatAt, format))
+        return 0;
+    std::string why;
+    std::optional<std::string> text = formatWithArguments(
+        format,
+        [&](std::uint32_t n, std::uint32_t& value) {
+            return machineOf(call).allows(list + 4 * n, 4, pageRead) &&
+                   machineOf(call).read32(list + 4 * n, value);
+        },
+        [&](std::uint32_t address, std::string& out) {
+            return call.process().readText(address, maxRuntimeText, out);
+        },
+        why);
+    if (!text) {
+        call.process().fault("__stdio_common_vsprintf: " + why);
+        return 0;
+    }
+    auto length = static_cast<std::uint32_t>(std::min<std::size_t>(text->size(), INT32_MAX));
+    if (buffer == 0 || count == 0)
+        return length;
+    bool standard = (options & 2) != 0; // snprintf: cut, always terminate, return the full length
+    std::uint32_t kept = std::min(length, count - 1);
+    std::string out = text->substr(0, kept);
+    if (!writeFor(call, "__stdio_common_vsprintf", buffer, out.c_str(), kept + 1))
+        return 0;
+    return standard || length < count ? length : static_cast<std::uint32_t>(-1);
+}
+
+const RuntimeFunction functions[] = {
+    {"malloc", 0, runMalloc},
+    {"free", 0, runFree},
+    {"memcpy", 0, runMemcpy},
+    {"memmove", 0, runMemmove},
+    {"memchr", 0, runMemchr},
+    {"memcmp", 0, runMemcmp},
+    {"strchr", 0, runStrchr},
+    {"strcmp", 0, runStrcmp},
+    {"strlen", 0, runStrlen},
+    {"strtol", 0, runStrtol},
+    {"_purecall", 0, runPurecall},
+    {"__stdio_common_vsprintf", 0, runVsprintf},
+};
+
+} // namespace
+
+const RuntimeDll ucrtbaseDll{"ucrtbase.dll", functions, std::size(functions)};

@@ -1,0 +1,99 @@
+// The simulated studio: command parsing, layouts and timers.
+#include "host_command.h"
+#include "panel_layout.h"
+#include "studio.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace {
+
+TEST(HostCommandParser, AcceptsEveryCommandTheScriptSends) {
+    const std::vector<std::string> good = {
+        "PS '1' '/p/PELDAN.vesk_ui'", "PS '1' 'f' 'third'", "TP 'text=it's' '1' 'UMD_1'",
+        "TP 'a' 'b' 'c' '1' 'C'",     "TG '1' 'alm_1' 'value'", "CE '1' 'Take'",
+        "CD '1' 'Take'",              "SD 'DUD Audio Router'", "XI '1' 'alm_'",
+        "RC 5 17 193 ',2' 0",         "RC -1 0 7 ',' 1",       "RR 7 12 21",
+        "RR 7 12 21 'ADD'",           "RP 0 12 21",            "RU -2147483648",
+        "ET 1 1000",                  "ET 4",                  "AS"};
+    for (const std::string& text : good) {
+        std::string why;
+        EXPECT_TRUE(parseHostCommand(text, why).has_value()) << text << ": " << why;
+    }
+    std::string why;
+    auto tp = parseHostCommand("TP 'a' 'b' 'c' '1' 'C'", why);
+    EXPECT_EQ(tp->texts, (std::vector<std::string>{"a' 'b' 'c", "1", "C"}));
+    auto rc = parseHostCommand("RC 5 17 193 ',2' 0", why);
+    EXPECT_EQ(rc->numbers, (std::vector<int>{5, 17, 193, 0}));
+    EXPECT_EQ(rc->texts, (std::vector<std::string>{"2"}));
+}
+
+TEST(HostCommandParser, RefusesWhatAStrictHostCannotRead) {
+    const std::vector<std::string> bad = {
+        "",           "PS",           "ZZ 'x'",       "PS '1'",          "TP 'a' '1'",
+        "CE 1 Take",  "CE '1' 'Take", "RR 7 12",      "RR 7 012 21",     "RP 7 12 21 22",
+        "RU 7x",      "ET",           "ET 1 2 3",     "RC 5 17 193 2 0", "RC 5 17 193 ',2' 2",
+        "RU 2147483648", "RU -0",     "TG '1' 'a'b' 'c'", "ET  1"};
+    for (const std::string& text : bad) {
+        std::string why;
+        EXPECT_FALSE(parseHostCommand(text, why).has_value()) << text;
+    }
+}
+
+TEST(PanelLayoutFile, ReadsControlsItemsAndReportsBadLines) {
+    PanelLayout layout;
+    std::string error;
+    ASSERT_TRUE(parsePanelLayout("# c\npanel 1 Title here\nbutton OS_1 OS 1\nlist L Sources\n"
+                                 "item L 1 17 MIC 17\nlabel UMD_1 12 DEST 12\n",
+                                 layout, error))
+        << error;
+    EXPECT_EQ(layout.title, "Title here");
+    ASSERT_EQ(layout.controls.size(), 3u);
+    EXPECT_EQ(layout.find("L")->items.at(0).caption, "MIC 17");
+    EXPECT_EQ(layout.find("UMD_1")->destination, 12);
+    const std::vector<std::pair<std::string, std::string>> bad = {
+        {"button\n", "line 1: button needs an id"},
+        {"button A\nbutton A\n", "line 2: control A appears twice"},
+        {"label U x\n", "line 1: label needs a destination number"},
+        {"item L 1 2 x\n", "line 1: item for L, which is no list or selector above"},
+        {"\nknob K\n", "line 2: unknown line kind 'knob'"}};
+    for (const auto& [text, message] : bad) {
+        PanelLayout l;
+        std::string e;
+        EXPECT_FALSE(parsePanelLayout(text, l, e)) << text;
+        EXPECT_EQ(e, message);
+    }
+}
+
+TEST(ShippedLayout, DescribesThePanelsControls) {
+    PanelLayout layout;
+    std::string error;
+    ASSERT_TRUE(readPanelLayout(PELDAN_LAYOUT_PATH, layout, error)) << error;
+    for (const char* id : {"OS_1", "OS_8", "GrpSelect", "SourceSel", "Take", "Clear"})
+        EXPECT_NE(layout.find(id), nullptr) << id;
+    for (int label = 1; label <= 10; ++label) {
+        const LayoutControl* c = layout.find("UMD_" + std::to_string(label));
+        ASSERT_NE(c, nullptr);
+        EXPECT_EQ(c->destination, label + 11);
+    }
+}
+
+TEST(StudioTimers, TickInTimeOrder) {
+    Studio studio;
+    std::string why;
+    studio.execute(*parseHostCommand("ET 1 1000", why));
+    studio.execute(*parseHostCommand("ET 2 300", why));
+    std::vector<std::pair<long long, int>> ticks;
+    while (auto id = studio.nextTick(2000))
+        ticks.push_back({studio.now(), *id});
+    EXPECT_EQ(ticks, (std::vector<std::pair<long long, int>>{
+                         {300, 2}, {600, 2}, {900, 2}, {1000, 1}, {1200, 2}, {1500, 2},
+                         {1800, 2}, {2000, 1}}));
+    studio.execute(*parseHostCommand("ET 2", why));
+    EXPECT_FALSE(studio.timerRunning(2));
+}
+
+} // namespace
