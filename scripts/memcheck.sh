@@ -8,9 +8,11 @@ vg=(valgrind --quiet --error-exitcode=1 --leak-check=full --show-leak-kinds=defi
     --errors-for-leak-kinds=definite,indirect,possible --track-origins=yes)
 runs=0
 run() { echo "memcheck: $*"; "${vg[@]}" "$@" >/dev/null; runs=$((runs + 1)); }
-run $build/tests/peldan_tests --gtest_filter=-Soak.*
-run $build/tests/panel_host_tests
+run $build/tests/script/peldan_tests --gtest_filter=-Soak.*
+run $build/tests/studio/studio_tests
+run $build/tests/host/host_tests
+run $build/tests/route/route_tests
 for scenario in examples/*.scenario; do
-  run $build/emulator/panel-host run $build/panels/Studio_A/PELDAN/PELDAN.so "$scenario"
+  run $build/panel_host/panel-host run $build/panels/Studio_A/PELDAN/PELDAN.so "$scenario"
 done
 echo "memcheck: $runs runs, 0 errors, 0 leaks"

@@ -13,6 +13,6 @@ cmake --build --preset win32 --target PELDAN PELDAN_layout >/dev/null
 status=0
 for scenario in examples/*.scenario; do
   printf '\n===== %s\n' "$scenario"
-  build/native/emulator/panel-host run build/win32/bin/PELDAN.dll "$scenario" || status=1
+  build/native/panel_host/panel-host run build/win32/bin/PELDAN.dll "$scenario" || status=1
 done
 exit $status

@@ -27,6 +27,7 @@ if [ "$mode" = tests ]; then
     g++-mingw-w64-i686                               # panel-host as a Windows program
     chromium                                         # the browser panel's test
     dpkg-dev file                                    # packaging: the .deb's dependency list
+    graphviz                                         # the target graph in docs/architecture.md
   )
   command -v node >/dev/null 2>&1 || packages+=(nodejs npm)
   if scripts/runs-32bit-programs.sh >/dev/null; then

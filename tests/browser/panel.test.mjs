@@ -34,7 +34,7 @@ async function waitForServer() {
 }
 
 async function startServer() {
-  server = spawn(path.join(build, "emulator/panel-host"),
+  server = spawn(path.join(build, "panel_host/panel-host"),
     ["serve", path.join(build, "panels/Studio_A/PELDAN/PELDAN.so"), "--port", String(port)],
     { stdio: ["ignore", "inherit", "inherit"] });
   await waitForServer();
