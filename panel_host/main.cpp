@@ -8,6 +8,7 @@
 #include <iostream>
 
 #if defined(PANEL_HOST_SERVE)
+#include "merge_command.h"
 #include "serve_command.h"
 #include "validate_command.h"
 #endif
@@ -38,6 +39,8 @@ int main(int argc, char** argv) {
     CLI::App* serveCommand = addServeCommand(app, serveOptions);
     ValidateOptions validateOptions;
     CLI::App* validateCommand = addValidateCommand(app, validateOptions);
+    MergeOptions mergeOptions;
+    CLI::App* mergeCommand = addMergeCommand(app, mergeOptions);
 #endif
 
     try {
@@ -53,6 +56,8 @@ int main(int argc, char** argv) {
         return serve(serveOptions);
     if (*validateCommand)
         return validate(validateOptions);
+    if (*mergeCommand)
+        return mergeReportFiles(mergeOptions);
 #endif
     return badInput;
 }

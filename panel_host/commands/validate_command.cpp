@@ -6,6 +6,8 @@
 #include "session_batch.h"
 #include "session_generator.h"
 #include "session_shrinker.h"
+#include "validate_report.h"
+#include "worker_pool.h"
 
 #include <nlohmann/json.hpp>
 
@@ -13,6 +15,8 @@
 #include <cstdio>
 #include <fstream>
 #include <iostream>
+#include <mutex>
+#include <thread>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -30,6 +34,9 @@ struct Failure {
     std::string scenarioFile;
     int shrunkSteps = -1;
     int shrinkTries = 0;
+    // Where and how the session as generated failed, kept through shrinking.
+    int foundStep = 0;
+    std::string foundMessage;
 };
 
 int stepCount(const Lines& lines) {
@@ -83,9 +90,11 @@ class Validation {
         if (!note.empty())
             std::cerr << "validate: " << note << "\n";
         auto start = std::chrono::steady_clock::now();
-        for (int first = 0; first < options_.sessions; first += static_cast<int>(batchSize)) {
-            int count = std::min(static_cast<int>(batchSize), options_.sessions - first);
-            if (!runBatch(first, count))
+        // Windows of a few batches a worker: results are judged in session
+        // order, however the workers finish, and memory stays bounded.
+        const int window = static_cast<int>(batchSize) * jobs() * 4;
+        for (int first = firstSession(); first < endSession(); first += window) {
+            if (!runWindow(first, std::min(window, endSession() - first)))
                 return cannotLoad;
         }
         seconds_ = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -93,6 +102,29 @@ class Validation {
         for (size_t i = 0; i < failures_.size(); ++i)
             report(failures_[i], static_cast<int>(i) < options_.maxShrunk);
         return finish();
+    }
+
+    // The sessions of this shard: [firstSession, endSession) of the whole run's.
+    int firstSession() const { return shardStart(shardIndex_ - 1); }
+    int endSession() const { return shardStart(shardIndex_); }
+    // Shards are whole batches, so each session shares its child process with
+    // the same sessions as in the unsplit run: a script's leftover state meets
+    // it alike either way.
+    int shardStart(int k) const {
+        long long batches = (options_.sessions + static_cast<long long>(batchSize) - 1) /
+                            static_cast<long long>(batchSize);
+        long long start = batches * k / shardCount_ * static_cast<long long>(batchSize);
+        return static_cast<int>(std::min<long long>(start, options_.sessions));
+    }
+    int jobs() const {
+        if (options_.jobs > 0)
+            return options_.jobs;
+        unsigned cores = std::thread::hardware_concurrency();
+        return cores == 0 ? 1 : static_cast<int>(cores);
+    }
+    void setShard(int index, int count) {
+        shardIndex_ = index;
+        shardCount_ = count;
     }
 
   private:
@@ -113,35 +145,56 @@ class Validation {
         return settings;
     }
 
-    std::vector<SessionOutcome> play(const std::string& library, const std::vector<Lines>& sessions,
-                                     int first) {
-        return runSessionBatch(settingsFor(library), sessions,
-                               [&](size_t done) { showProgress(first + static_cast<int>(done)); });
+    // Plays one batch; runs on a worker thread.
+    std::vector<SessionOutcome> play(const std::string& library, const std::vector<Lines>& sessions) {
+        size_t reported = 0;
+        return runSessionBatch(settingsFor(library), sessions, [&](size_t done) {
+            showProgress(static_cast<int>(done - reported));
+            reported = done;
+        });
+    }
+
+    static bool cannotLoadIn(const std::vector<SessionOutcome>& outcomes) {
+        return !outcomes.empty() && outcomes.front().cannotLoad;
     }
 
     // False, and says why, when the library could not be loaded at all.
     bool loaded(const std::vector<SessionOutcome>& outcomes) {
-        if (outcomes.empty() || !outcomes.front().cannotLoad)
+        if (!cannotLoadIn(outcomes))
             return true;
         endProgress();
         std::cerr << "panel-host: " << outcomes.front().message << "\n";
         return false;
     }
 
-    bool runBatch(int first, int count) {
+    // One batch's outcomes on the library and, when comparing, the reference.
+    struct BatchResult {
         std::vector<Lines> sessions;
-        for (int i = 0; i < count; ++i)
-            sessions.push_back(sessionLines(first + i));
-        std::vector<SessionOutcome> mine = play(options_.library, sessions, first);
-        if (!loaded(mine))
-            return false;
-        std::vector<SessionOutcome> theirs;
-        if (!options_.compare.empty() && !loaded(theirs = play(options_.compare, sessions, first)))
-            return false;
-        for (int i = 0; i < count && static_cast<size_t>(i) < mine.size(); ++i) {
-            const SessionOutcome* other =
-                static_cast<size_t>(i) < theirs.size() ? &theirs[static_cast<size_t>(i)] : nullptr;
-            judge(first + i, sessions[static_cast<size_t>(i)], mine[static_cast<size_t>(i)], other);
+        std::vector<SessionOutcome> mine, theirs;
+    };
+
+    bool runWindow(int first, int count) {
+        std::vector<BatchResult> batches((static_cast<size_t>(count) + batchSize - 1) / batchSize);
+        for (size_t b = 0; b < batches.size(); ++b) {
+            int start = first + static_cast<int>(b * batchSize);
+            int end = std::min(first + count, start + static_cast<int>(batchSize));
+            for (int session = start; session < end; ++session)
+                batches[b].sessions.push_back(sessionLines(session));
+        }
+        runInParallel(batches.size(), jobs(), [&](size_t b) {
+            batches[b].mine = play(options_.library, batches[b].sessions);
+            if (!options_.compare.empty() && !cannotLoadIn(batches[b].mine))
+                batches[b].theirs = play(options_.compare, batches[b].sessions);
+        });
+        for (size_t b = 0; b < batches.size(); ++b) {
+            BatchResult& batch = batches[b];
+            if (!loaded(batch.mine) || (!options_.compare.empty() && !loaded(batch.theirs)))
+                return false;
+            int start = first + static_cast<int>(b * batchSize);
+            for (size_t i = 0; i < batch.sessions.size() && i < batch.mine.size(); ++i) {
+                const SessionOutcome* other = i < batch.theirs.size() ? &batch.theirs[i] : nullptr;
+                judge(start + static_cast<int>(i), batch.sessions[i], batch.mine[i], other);
+            }
         }
         return true;
     }
@@ -214,6 +267,8 @@ class Validation {
     }
 
     void shrink(Failure& failure) {
+        failure.foundStep = failure.step;
+        failure.foundMessage = failure.message;
         // Steps after the failing one cannot matter.
         Lines lines = beforeStep(failure.lines, failure.step + 1);
         int tries = 0;
@@ -274,11 +329,14 @@ class Validation {
         std::cout.flush();
     }
 
-    void showProgress(int done) {
+    // Hears sessions finished on any worker; a terminal sees the count.
+    void showProgress(int moreDone) {
+        std::lock_guard<std::mutex> lock(progressMutex_);
+        sessionsDone_ += moreDone;
         if (!isatty(STDERR_FILENO))
             return;
-        std::fprintf(stderr, "\rvalidate: %d/%d sessions, %zu failures", done, options_.sessions,
-                     failures_.size());
+        std::fprintf(stderr, "\rvalidate: %d/%d sessions", sessionsDone_,
+                     endSession() - firstSession());
         progressShown_ = true;
     }
 
@@ -292,31 +350,41 @@ class Validation {
         double rate = seconds_ > 0 ? static_cast<double>(steps_) / seconds_ : 0;
         std::fprintf(stderr, "validate: %lld steps in %.2f s, %.0f steps/s\n", steps_, seconds_,
                      rate);
-        std::cout << "validate: " << options_.sessions << " sessions, " << steps_ << " steps, "
-                  << failures_.size() << " failures" << std::endl;
-        if (!options_.jsonFile.empty() && !writeJson(rate)) {
+        std::cout << "validate: " << endSession() - firstSession() << " sessions";
+        if (shardCount_ > 1)
+            std::cout << " (shard " << shardIndex_ << "/" << shardCount_ << ": sessions "
+                      << firstSession() << " to " << endSession() - 1 << ")";
+        std::cout << ", " << steps_ << " steps, " << failures_.size() << " failures" << std::endl;
+        if (!options_.jsonFile.empty() && !writeJson()) {
             std::cerr << "panel-host: cannot write " << options_.jsonFile << "\n";
             return badInput;
         }
         return failures_.empty() ? passed : failedChecks;
     }
 
-    bool writeJson(double rate) const {
-        using nlohmann::json;
-        json failures = json::array();
+    bool writeJson() const {
+        ValidateReport report;
+        report.library = options_.library;
+        report.compare = options_.compare;
+        report.seed = options_.seed;
+        report.level = options_.level;
+        report.stepsPerSession = options_.steps;
+        report.totalSessions = options_.sessions;
+        report.shardIndex = shardIndex_;
+        report.shardCount = shardCount_;
+        report.firstSession = firstSession();
+        report.endSession = endSession();
+        report.steps = steps_;
+        report.seconds = seconds_;
         for (const Failure& f : failures_)
-            failures.push_back({{"session", f.session},
-                                {"step", f.step},
-                                {"kind", f.kind},
-                                {"message", f.message},
-                                {"scenario", f.scenarioFile},
-                                {"shrunkSteps", f.shrunkSteps}});
-        json report = {
-            {"library", options_.library}, {"compare", options_.compare},   {"seed", options_.seed},
-            {"level", options_.level},     {"sessions", options_.sessions}, {"steps", steps_},
-            {"seconds", seconds_},         {"stepsPerSecond", rate},        {"failures", failures}};
+            report.failures.push_back(
+                f.shrunkSteps < 0
+                    ? ReportedFailure{f.session, f.step, f.kind, f.message, "", -1, -1}
+                    : ReportedFailure{f.session, f.foundStep, f.kind, f.foundMessage,
+                                      f.scenarioFile, f.shrunkSteps, f.step});
         std::ofstream out(options_.jsonFile);
-        out << report.dump(2, ' ', false, json::error_handler_t::replace) << "\n";
+        out << reportJson(report).dump(2, ' ', false, nlohmann::json::error_handler_t::replace)
+            << "\n";
         return static_cast<bool>(out);
     }
 
@@ -326,7 +394,35 @@ class Validation {
     long long steps_ = 0;
     double seconds_ = 0;
     bool progressShown_ = false;
+    std::mutex progressMutex_;
+    int sessionsDone_ = 0;
+    int shardIndex_ = 1;
+    int shardCount_ = 1;
 };
+
+// "K/N" with 1 <= K <= N <= sessions; false with the reason.
+bool parseShard(const std::string& text, int sessions, int& index, int& count, std::string& why) {
+    int k = 0, n = 0;
+    char slash = 0, extra = 0;
+    if (std::sscanf(text.c_str(), "%d%c%d%c", &k, &slash, &n, &extra) != 3 || slash != '/') {
+        why = "--shard takes K/N, such as 2/4";
+        return false;
+    }
+    if (n < 1 || k < 1 || k > n) {
+        why = "--shard K/N needs 1 <= K <= N";
+        return false;
+    }
+    int batches = static_cast<int>((static_cast<size_t>(sessions) + batchSize - 1) / batchSize);
+    if (n > batches) {
+        why = "--shard: " + std::to_string(n) + " parts of " + std::to_string(sessions) +
+              " sessions would leave some empty (a part is whole batches of " +
+              std::to_string(batchSize) + " sessions)";
+        return false;
+    }
+    index = k;
+    count = n;
+    return true;
+}
 
 } // namespace
 
@@ -351,9 +447,27 @@ CLI::App* addValidateCommand(CLI::App& app, ValidateOptions& options) {
         ->add_option("--hang-timeout", options.hangTimeoutMs,
                      "milliseconds without progress that count as a hang (default 5000)")
         ->check(CLI::Range(50, 3600000));
+    command
+        ->add_option("--jobs", options.jobs,
+                     "batches of sessions played at once (default: one a core); the verdict is "
+                     "the same for any number")
+        ->check(CLI::Range(1, 256));
+    command->add_option("--shard", options.shard,
+                        "K/N: play only the K-th of N equal parts of the sessions, for splitting "
+                        "one run over machines (merge their --json with merge-reports)");
     return command;
 }
 
 int validate(const ValidateOptions& options) {
-    return Validation(options).run();
+    Validation validation(options);
+    if (!options.shard.empty()) {
+        int index = 1, count = 1;
+        std::string why;
+        if (!parseShard(options.shard, options.sessions, index, count, why)) {
+            std::cerr << "panel-host: " << why << "\n";
+            return badInput;
+        }
+        validation.setShard(index, count);
+    }
+    return validation.run();
 }

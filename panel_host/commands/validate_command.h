@@ -21,6 +21,8 @@ struct ValidateOptions {
     std::string jsonFile;
     int hangTimeoutMs = 5000;
     int maxShrunk = 5; // failures shrunk and saved; the rest are only listed
+    int jobs = 0;      // batches played at once; 0: one a core
+    std::string shard; // "K/N": only the K-th of N equal parts of the sessions
 };
 
 CLI::App* addValidateCommand(CLI::App& app, ValidateOptions& options);

@@ -156,6 +156,63 @@ TEST_F(Validate, JsonReportsTheRunAndTheSameSeedFindsTheSameFailures) {
     EXPECT_NE(sessionsOf(first), sessionsOf(other));
 }
 
+// Parallel workers and shards change how the sessions are spread, never what
+// they find: the same failures at the same steps, with the same shrunk sizes.
+TEST_F(Validate, JobsAndShardsGiveTheSameVerdictAsOneWorker) {
+    auto report = [&](const std::string& name, const std::string& how) {
+        std::string json = folder + "/" + name;
+        ShellResult result =
+            validate(std::string(PLANTED_CRASH) + " --sessions 150 --json " + json + " " + how);
+        EXPECT_EQ(result.status, 1) << how << "\n" << result.output;
+        std::ifstream in(json);
+        return nlohmann::json::parse(in, nullptr, false);
+    };
+    auto found = [](const nlohmann::json& r) {
+        std::vector<std::string> failures;
+        for (const auto& f : r["failures"])
+            failures.push_back(std::to_string(f["session"].get<int>()) + " step " +
+                               std::to_string(f["step"].get<int>()) + " " +
+                               f["kind"].get<std::string>() + " shrunk to " +
+                               std::to_string(f["shrunkSteps"].get<int>()));
+        return failures;
+    };
+    nlohmann::json one = report("one.json", "--jobs 1");
+    nlohmann::json two = report("two.json", "--jobs 2");
+    ASSERT_FALSE(one.is_discarded());
+    ASSERT_FALSE(one["failures"].empty());
+    EXPECT_EQ(found(one), found(two));
+    EXPECT_EQ(one["steps"], two["steps"]);
+
+    nlohmann::json first = report("first.json", "--shard 1/3");
+    report("second.json", "--shard 2/3");
+    report("third.json", "--shard 3/3");
+    EXPECT_EQ(first["sessions"], 50);
+    ShellResult merged = panelHost("merge-reports " + folder + "/third.json " + folder +
+                                   "/first.json " + folder + "/second.json --json " + folder +
+                                   "/whole.json");
+    EXPECT_EQ(merged.status, 1) << merged.output;
+    EXPECT_NE(merged.output.find("validate: 150 sessions in 3 shards"), std::string::npos)
+        << merged.output;
+    std::ifstream in(folder + "/whole.json");
+    nlohmann::json whole = nlohmann::json::parse(in, nullptr, false);
+    ASSERT_FALSE(whole.is_discarded());
+    EXPECT_EQ(whole["steps"], one["steps"]);
+    auto sessionsAndSteps = [](const nlohmann::json& r) {
+        std::vector<std::pair<int, int>> out;
+        for (const auto& f : r["failures"])
+            out.push_back({f["session"], f["step"]});
+        return out;
+    };
+    EXPECT_EQ(sessionsAndSteps(whole), sessionsAndSteps(one));
+
+    EXPECT_EQ(panelHost("merge-reports " + folder + "/first.json --json " + folder + "/x.json").status,
+              2);
+    for (const char* bad : {"0/2", "3/2", "2", "1/4"})
+        EXPECT_EQ(validate(std::string(PELDAN_LIBRARY_PATH) + " --sessions 150 --shard " + bad).status,
+                  2)
+            << bad;
+}
+
 TEST_F(Validate, BadArgumentsAndLibrariesAreRefused) {
     EXPECT_EQ(validate(std::string(PELDAN_LIBRARY_PATH) + " --level 9").status, 2);
     EXPECT_EQ(validate(std::string(PELDAN_LIBRARY_PATH) + " --sessions 0").status, 2);

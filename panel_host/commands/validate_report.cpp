@@ -1,0 +1,154 @@
+#include "validate_report.h"
+
+#include <algorithm>
+
+using nlohmann::json;
+
+json reportJson(const ValidateReport& r) {
+    json failures = json::array();
+    for (const ReportedFailure& f : r.failures)
+        failures.push_back({{"session", f.session},
+                            {"step", f.step},
+                            {"kind", f.kind},
+                            {"message", f.message},
+                            {"scenario", f.scenario},
+                            {"shrunkSteps", f.shrunkSteps},
+                            {"shrunkStep", f.shrunkStep}});
+    double rate = r.seconds > 0 ? static_cast<double>(r.steps) / r.seconds : 0;
+    return {{"library", r.library},
+            {"compare", r.compare},
+            {"seed", r.seed},
+            {"level", r.level},
+            {"stepsPerSession", r.stepsPerSession},
+            {"sessions", r.endSession - r.firstSession},
+            {"totalSessions", r.totalSessions},
+            {"shard",
+             {{"index", r.shardIndex},
+              {"count", r.shardCount},
+              {"firstSession", r.firstSession},
+              {"endSession", r.endSession}}},
+            {"steps", r.steps},
+            {"seconds", r.seconds},
+            {"stepsPerSecond", rate},
+            {"failures", failures}};
+}
+
+namespace {
+
+template <class T> bool field(const json& j, const char* name, T& out, std::string& why) {
+    auto found = j.find(name);
+    if (found == j.end()) {
+        why = std::string("no \"") + name + "\"";
+        return false;
+    }
+    try {
+        out = found->get<T>();
+        return true;
+    } catch (const json::exception&) {
+        why = std::string("\"") + name + "\" is not of the right kind";
+        return false;
+    }
+}
+
+bool readFailure(const json& j, ReportedFailure& f, std::string& why) {
+    return j.is_object() && field(j, "session", f.session, why) && field(j, "step", f.step, why) &&
+           field(j, "kind", f.kind, why) && field(j, "message", f.message, why) &&
+           field(j, "scenario", f.scenario, why) && field(j, "shrunkSteps", f.shrunkSteps, why) &&
+           field(j, "shrunkStep", f.shrunkStep, why);
+}
+
+bool sameRun(const ValidateReport& a, const ValidateReport& b) {
+    return a.library == b.library && a.compare == b.compare && a.seed == b.seed &&
+           a.level == b.level && a.stepsPerSession == b.stepsPerSession &&
+           a.totalSessions == b.totalSessions && a.shardCount == b.shardCount;
+}
+
+} // namespace
+
+bool readReport(const json& j, ValidateReport& r, std::string& why) {
+    if (!j.is_object()) {
+        why = "not a JSON object";
+        return false;
+    }
+    json shard;
+    json failures;
+    if (!field(j, "library", r.library, why) || !field(j, "compare", r.compare, why) ||
+        !field(j, "seed", r.seed, why) || !field(j, "level", r.level, why) ||
+        !field(j, "stepsPerSession", r.stepsPerSession, why) ||
+        !field(j, "totalSessions", r.totalSessions, why) || !field(j, "shard", shard, why) ||
+        !field(j, "steps", r.steps, why) || !field(j, "seconds", r.seconds, why) ||
+        !field(j, "failures", failures, why))
+        return false;
+    if (!shard.is_object() || !field(shard, "index", r.shardIndex, why) ||
+        !field(shard, "count", r.shardCount, why) ||
+        !field(shard, "firstSession", r.firstSession, why) ||
+        !field(shard, "endSession", r.endSession, why)) {
+        why = "\"shard\": " + (why.empty() ? std::string("not an object") : why);
+        return false;
+    }
+    if (!failures.is_array()) {
+        why = "\"failures\" is not a list";
+        return false;
+    }
+    r.failures.clear();
+    for (const json& f : failures) {
+        ReportedFailure failure;
+        if (!readFailure(f, failure, why)) {
+            why = "a failure: " + (why.empty() ? std::string("not an object") : why);
+            return false;
+        }
+        r.failures.push_back(failure);
+    }
+    return true;
+}
+
+bool mergeReports(std::vector<ValidateReport> parts, ValidateReport& whole, std::string& why) {
+    if (parts.empty()) {
+        why = "no reports to merge";
+        return false;
+    }
+    std::sort(parts.begin(), parts.end(), [](const ValidateReport& a, const ValidateReport& b) {
+        return a.shardIndex < b.shardIndex;
+    });
+    const ValidateReport& first = parts.front();
+    if (static_cast<int>(parts.size()) != first.shardCount) {
+        why = std::to_string(parts.size()) + " reports for a run in " +
+              std::to_string(first.shardCount) + " shards";
+        return false;
+    }
+    whole = first;
+    whole.failures.clear();
+    whole.steps = 0;
+    whole.seconds = 0;
+    int expectedStart = 0;
+    for (size_t i = 0; i < parts.size(); ++i) {
+        const ValidateReport& part = parts[i];
+        if (!sameRun(first, part)) {
+            why = "shard " + std::to_string(part.shardIndex) + " is of another run (library, " +
+                  "seed, level, steps or sessions differ)";
+            return false;
+        }
+        if (part.shardIndex != static_cast<int>(i) + 1 || part.firstSession != expectedStart ||
+            part.endSession < part.firstSession) {
+            why = "shard " + std::to_string(i + 1) + " is missing, repeated or out of place";
+            return false;
+        }
+        expectedStart = part.endSession;
+        whole.steps += part.steps;
+        whole.seconds = std::max(whole.seconds, part.seconds); // the parts ran side by side
+        whole.failures.insert(whole.failures.end(), part.failures.begin(), part.failures.end());
+    }
+    if (expectedStart != first.totalSessions) {
+        why = "the shards cover " + std::to_string(expectedStart) + " of " +
+              std::to_string(first.totalSessions) + " sessions";
+        return false;
+    }
+    std::stable_sort(whole.failures.begin(), whole.failures.end(),
+                     [](const ReportedFailure& a, const ReportedFailure& b) {
+                         return a.session < b.session;
+                     });
+    whole.shardIndex = whole.shardCount = 1;
+    whole.firstSession = 0;
+    whole.endSession = first.totalSessions;
+    return true;
+}

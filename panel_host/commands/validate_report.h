@@ -1,0 +1,44 @@
+// validate's JSON report, and the merging of the reports of a run split into
+// shards (--shard K/N on several machines) into the report of the whole run.
+#ifndef VALIDATE_REPORT_H
+#define VALIDATE_REPORT_H
+
+#include <nlohmann/json.hpp>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct ReportedFailure {
+    int session = 0;
+    int step = 0;          // in the session as generated, whether or not it was shrunk
+    std::string kind;
+    std::string message;   // as it failed in the session as generated
+    std::string scenario;  // the saved shrunk scenario, empty when not shrunk
+    int shrunkSteps = -1;  // steps of the shrunk scenario; -1: not shrunk
+    int shrunkStep = -1;   // where the shrunk scenario fails
+};
+
+struct ValidateReport {
+    std::string library;
+    std::string compare;
+    std::uint64_t seed = 1;
+    int level = 1;
+    int stepsPerSession = 100;
+    int totalSessions = 0;  // of the whole run
+    int shardIndex = 1;     // 1..shardCount
+    int shardCount = 1;
+    int firstSession = 0;   // this report's sessions: [firstSession, endSession)
+    int endSession = 0;
+    long long steps = 0;
+    double seconds = 0;
+    std::vector<ReportedFailure> failures; // by session
+};
+
+nlohmann::json reportJson(const ValidateReport& report);
+// Reads a report written by reportJson; false with the reason.
+bool readReport(const nlohmann::json& json, ValidateReport& report, std::string& why);
+// The whole run from its shards: every shard of one run exactly once.
+bool mergeReports(std::vector<ValidateReport> parts, ValidateReport& whole, std::string& why);
+
+#endif
