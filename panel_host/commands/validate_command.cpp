@@ -7,6 +7,7 @@
 #include "session_generator.h"
 #include "session_shrinker.h"
 #include "validate_report.h"
+#include "outcome_frames.h"
 #include "worker_pool.h"
 
 #include <nlohmann/json.hpp>
@@ -15,7 +16,6 @@
 #include <cstdio>
 #include <fstream>
 #include <iostream>
-#include <mutex>
 #include <thread>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -145,13 +145,34 @@ class Validation {
         return settings;
     }
 
-    // Plays one batch; runs on a worker thread.
-    std::vector<SessionOutcome> play(const std::string& library, const std::vector<Lines>& sessions) {
-        size_t reported = 0;
-        return runSessionBatch(settingsFor(library), sessions, [&](size_t done) {
-            showProgress(static_cast<int>(done - reported));
-            reported = done;
-        });
+    // One batch's outcomes on the library and, when comparing, the reference.
+    struct BatchResult {
+        std::vector<Lines> sessions;
+        std::vector<SessionOutcome> mine, theirs;
+    };
+
+    // Plays one batch on the library and, when comparing, on the reference;
+    // runs in a worker process, so its outcomes come back as bytes.
+    std::string playBatch(const std::vector<Lines>& sessions) const {
+        std::vector<SessionOutcome> mine = runSessionBatch(settingsFor(options_.library), sessions, nullptr);
+        std::vector<SessionOutcome> theirs;
+        if (!options_.compare.empty() && !cannotLoadIn(mine))
+            theirs = runSessionBatch(settingsFor(options_.compare), sessions, nullptr);
+        return encodeOutcomes(mine) + encodeOutcomes(theirs);
+    }
+
+    // A batch's outcomes from its worker; a worker that ended without them
+    // fails every session of the batch, so nothing passes unplayed.
+    static void takeBatch(const std::optional<std::string>& bytes, BatchResult& batch) {
+        std::size_t at = 0;
+        if (bytes && decodeOutcomes(*bytes, at, batch.mine) && decodeOutcomes(*bytes, at, batch.theirs))
+            return;
+        SessionOutcome lost;
+        lost.failed = true;
+        lost.kind = lost.message = "the worker process ended before reporting the session";
+        lost.failedStep = -1;
+        batch.mine.assign(batch.sessions.size(), lost);
+        batch.theirs.clear();
     }
 
     static bool cannotLoadIn(const std::vector<SessionOutcome>& outcomes) {
@@ -167,12 +188,6 @@ class Validation {
         return false;
     }
 
-    // One batch's outcomes on the library and, when comparing, the reference.
-    struct BatchResult {
-        std::vector<Lines> sessions;
-        std::vector<SessionOutcome> mine, theirs;
-    };
-
     bool runWindow(int first, int count) {
         std::vector<BatchResult> batches((static_cast<size_t>(count) + batchSize - 1) / batchSize);
         for (size_t b = 0; b < batches.size(); ++b) {
@@ -181,11 +196,11 @@ class Validation {
             for (int session = start; session < end; ++session)
                 batches[b].sessions.push_back(sessionLines(session));
         }
-        runInParallel(batches.size(), jobs(), [&](size_t b) {
-            batches[b].mine = play(options_.library, batches[b].sessions);
-            if (!options_.compare.empty() && !cannotLoadIn(batches[b].mine))
-                batches[b].theirs = play(options_.compare, batches[b].sessions);
-        });
+        std::vector<std::optional<std::string>> played = runInWorkers(
+            batches.size(), jobs(), [&](size_t b) { return playBatch(batches[b].sessions); },
+            [&](size_t b) { showProgress(static_cast<int>(batches[b].sessions.size())); });
+        for (size_t b = 0; b < batches.size(); ++b)
+            takeBatch(played[b], batches[b]);
         for (size_t b = 0; b < batches.size(); ++b) {
             BatchResult& batch = batches[b];
             if (!loaded(batch.mine) || (!options_.compare.empty() && !loaded(batch.theirs)))
@@ -331,7 +346,6 @@ class Validation {
 
     // Hears sessions finished on any worker; a terminal sees the count.
     void showProgress(int moreDone) {
-        std::lock_guard<std::mutex> lock(progressMutex_);
         sessionsDone_ += moreDone;
         if (!isatty(STDERR_FILENO))
             return;
@@ -394,7 +408,6 @@ class Validation {
     long long steps_ = 0;
     double seconds_ = 0;
     bool progressShown_ = false;
-    std::mutex progressMutex_;
     int sessionsDone_ = 0;
     int shardIndex_ = 1;
     int shardCount_ = 1;

@@ -10,8 +10,9 @@ namespace {
 
 class Session {
   public:
-    Session(const SessionSettings& settings, ChildProgress& progress, int job)
-        : settings_(settings), progress_(progress), job_(job),
+    Session(const SessionSettings& settings, ChildProgress& progress, int job,
+            ResidentRoute* resident)
+        : settings_(settings), progress_(progress), job_(job), resident_(resident),
           host_(studio_, [this](const std::string& line) { note(line); }) {}
 
     SessionOutcome run(const std::vector<std::string>& lines) {
@@ -30,7 +31,9 @@ class Session {
             if (step.verb != "startup")
                 steps.push_back(std::move(step));
         progress_.begin(job_, 0);
-        route_ = openScriptRoute(settings_.library, error);
+        route_ = residentRoute();
+        if (!route_)
+            route_ = openScriptRoute(settings_.library, error);
         ScriptRoute* route = route_.get();
         if (!route) {
             outcome_.cannotLoad = true;
@@ -42,7 +45,24 @@ class Session {
             failOnBreach("load", "the export returned no script", -1);
         else if (play(steps))
             finish(steps.size());
+        keepResident();
         return std::move(outcome_);
+    }
+
+    std::unique_ptr<ScriptRoute> residentRoute() {
+        if (resident_ == nullptr || resident_->library != settings_.library || !resident_->route)
+            return nullptr;
+        return std::move(resident_->route);
+    }
+
+    // A route whose session passed is rewound for the next; after a failure
+    // (a fault among them) the next session loads the library anew.
+    void keepResident() {
+        if (resident_ == nullptr || outcome_.failed || !route_ || host_.isOpen() ||
+            !route_->rewind())
+            return;
+        resident_->library = settings_.library;
+        resident_->route = std::move(route_);
     }
 
   private:
@@ -131,6 +151,7 @@ class Session {
     const SessionSettings& settings_;
     ChildProgress& progress_;
     int job_;
+    ResidentRoute* resident_;
     Studio studio_;
     // Declared before the host, which may still delete the script through it.
     std::unique_ptr<ScriptRoute> route_;
@@ -142,6 +163,6 @@ class Session {
 } // namespace
 
 SessionOutcome runSession(const SessionSettings& settings, const std::vector<std::string>& lines,
-                          ChildProgress& progress, int job) {
-    return Session(settings, progress, job).run(lines);
+                          ChildProgress& progress, int job, ResidentRoute* resident) {
+    return Session(settings, progress, job, resident).run(lines);
 }

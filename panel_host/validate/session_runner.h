@@ -5,7 +5,9 @@
 #define SESSION_RUNNER_H
 
 #include "child_process.h"
+#include "script_route.h"
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -34,9 +36,18 @@ struct SessionOutcome {
     std::vector<StepRecord> records; // one per step played
 };
 
-// Plays `lines` (startup lines first) on a freshly loaded script; progress
-// reports step numbers 0 (load) to steps + 1 (delete) under `job`.
+// A library kept loaded between the sessions of one child process. A session
+// that passed hands its route back, rewound; one that failed, or a route that
+// cannot rewind, leaves it empty, so the next session loads anew.
+struct ResidentRoute {
+    std::string library;
+    std::unique_ptr<ScriptRoute> route;
+};
+
+// Plays `lines` (startup lines first) on a freshly loaded script, or on the
+// resident one rewound to how it was right after loading; progress reports
+// step numbers 0 (load) to steps + 1 (delete) under `job`.
 SessionOutcome runSession(const SessionSettings& settings, const std::vector<std::string>& lines,
-                          ChildProgress& progress, int job);
+                          ChildProgress& progress, int job, ResidentRoute* resident = nullptr);
 
 #endif

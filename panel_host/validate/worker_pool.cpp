@@ -1,24 +1,144 @@
 #include "worker_pool.h"
 
 #include <algorithm>
-#include <atomic>
-#include <thread>
-#include <vector>
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <csignal>
+#include <poll.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
-void runInParallel(std::size_t count, int jobs, const std::function<void(std::size_t)>& work) {
-    std::size_t threads = std::min<std::size_t>(count, jobs < 1 ? 1 : static_cast<std::size_t>(jobs));
-    if (threads <= 1) {
-        for (std::size_t i = 0; i < count; ++i)
-            work(i);
-        return;
+namespace {
+
+// A piece crosses as its index and its size (8 bytes each), then its bytes.
+void writeAll(int fd, const char* bytes, std::size_t size) {
+    for (std::size_t done = 0; done < size;) {
+        ssize_t wrote = write(fd, bytes + done, size - done);
+        if (wrote < 0 && errno == EINTR)
+            continue;
+        if (wrote <= 0)
+            _exit(3); // the caller is gone
+        done += static_cast<std::size_t>(wrote);
     }
-    std::atomic<std::size_t> next{0};
-    std::vector<std::thread> pool;
-    for (std::size_t t = 0; t < threads; ++t)
-        pool.emplace_back([&] {
-            for (std::size_t i = next++; i < count; i = next++)
-                work(i);
-        });
-    for (std::thread& thread : pool)
-        thread.join();
+}
+
+[[noreturn]] void beWorker(std::size_t first, std::size_t count, std::size_t stride, int fd,
+                           const std::function<std::string(std::size_t)>& work) {
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    for (std::size_t i = first; i < count; i += stride) {
+        std::string result = work(i);
+        std::uint64_t header[2] = {i, result.size()};
+        writeAll(fd, reinterpret_cast<const char*>(header), sizeof header);
+        writeAll(fd, result.data(), result.size());
+    }
+    _exit(0); // nothing of the caller's (buffers, destructors) runs twice
+}
+
+struct Worker {
+    pid_t pid = -1;
+    int fd = -1;
+    std::string pending;
+};
+
+// Takes every whole piece off the front of a worker's pending bytes.
+void takePieces(Worker& worker, std::size_t count, std::vector<std::optional<std::string>>& out,
+                const std::function<void(std::size_t)>& onPiece) {
+    for (;;) {
+        std::uint64_t header[2];
+        if (worker.pending.size() < sizeof header)
+            return;
+        std::memcpy(header, worker.pending.data(), sizeof header);
+        if (worker.pending.size() - sizeof header < header[1])
+            return;
+        if (header[0] < count && !out[header[0]]) {
+            out[header[0]] = worker.pending.substr(sizeof header, header[1]);
+            if (onPiece)
+                onPiece(header[0]);
+        }
+        worker.pending.erase(0, sizeof header + header[1]);
+    }
+}
+
+} // namespace
+
+std::vector<std::optional<std::string>>
+runInWorkers(std::size_t count, int jobs, const std::function<std::string(std::size_t)>& work,
+             const std::function<void(std::size_t)>& onPiece) {
+    std::vector<std::optional<std::string>> out(count);
+    std::size_t workers = std::min<std::size_t>(count, jobs < 1 ? 1 : static_cast<std::size_t>(jobs));
+    if (workers <= 1) {
+        for (std::size_t i = 0; i < count; ++i) {
+            out[i] = work(i);
+            if (onPiece)
+                onPiece(i);
+        }
+        return out;
+    }
+    std::fflush(nullptr); // a worker must not write the caller's buffered output again
+    std::vector<Worker> pool(workers);
+    for (std::size_t k = 0; k < workers; ++k) {
+        int fds[2];
+        if (pipe(fds) != 0)
+            break;
+        pid_t pid = fork();
+        if (pid == 0) {
+            close(fds[0]);
+            for (std::size_t j = 0; j < k; ++j)
+                close(pool[j].fd);
+            beWorker(k, count, workers, fds[1], work);
+        }
+        close(fds[1]);
+        if (pid < 0) {
+            close(fds[0]);
+            break;
+        }
+        pool[k].pid = pid;
+        pool[k].fd = fds[0];
+    }
+    for (;;) {
+        std::vector<pollfd> open;
+        for (const Worker& worker : pool)
+            if (worker.fd >= 0)
+                open.push_back({worker.fd, POLLIN, 0});
+        if (open.empty())
+            break;
+        if (poll(open.data(), open.size(), -1) < 0 && errno != EINTR)
+            break;
+        for (Worker& worker : pool) {
+            if (worker.fd < 0)
+                continue;
+            auto ready = std::find_if(open.begin(), open.end(),
+                                      [&](const pollfd& p) { return p.fd == worker.fd; });
+            if (ready == open.end() || ready->revents == 0)
+                continue;
+            char buffer[65536];
+            ssize_t got = read(worker.fd, buffer, sizeof buffer);
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got <= 0) {
+                close(worker.fd);
+                worker.fd = -1;
+                continue;
+            }
+            worker.pending.append(buffer, static_cast<std::size_t>(got));
+            takePieces(worker, count, out, onPiece);
+        }
+    }
+    for (const Worker& worker : pool)
+        if (worker.pid > 0) {
+            int status = 0;
+            while (waitpid(worker.pid, &status, 0) < 0 && errno == EINTR) {
+            }
+        }
+    // Pieces of a worker that could not be started are played here instead.
+    for (std::size_t i = 0; i < count; ++i)
+        if (!out[i] && pool[i % workers].pid <= 0) {
+            out[i] = work(i);
+            if (onPiece)
+                onPiece(i);
+        }
+    return out;
 }

@@ -90,6 +90,10 @@ class ScriptRoute {
     virtual CallOutcome notify(int type) = 0;
     // Deletes the script through slot 0.
     virtual CallOutcome destroy() = 0;
+    // After a delete: back to the state right after the library was opened
+    // (memory, heap, settings), for another session without loading it again.
+    // False when it cannot; the caller then opens the library anew.
+    virtual bool rewind() { return false; }
 };
 
 #endif

@@ -85,3 +85,10 @@ std::vector<EmulatedHeap::Block> EmulatedHeap::live() const {
         blocks.push_back(block);
     return blocks;
 }
+
+void EmulatedHeap::restore(const Books& books) {
+    next_ = books.next;
+    live_ = books.live;
+    freed_ = books.freed;
+    reusable_ = books.reusable;
+}

@@ -41,6 +41,16 @@ class EmulatedHeap {
 
     static constexpr std::uint32_t largestBlock = 16u << 20;
 
+    // Everything the heap knows, for putting it back as it was (a rewound process).
+    struct Books {
+        std::uint32_t next = 0;
+        std::map<std::uint32_t, Block> live;
+        std::unordered_map<std::uint32_t, Block> freed;
+        std::map<std::uint32_t, std::vector<std::uint32_t>> reusable;
+    };
+    Books books() const { return {next_, live_, freed_, reusable_}; }
+    void restore(const Books& books);
+
   private:
     static std::uint32_t spanOf(std::uint32_t size);
 

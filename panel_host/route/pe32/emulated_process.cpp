@@ -370,3 +370,17 @@ bool EmulatedProcess::loadLibrary(const std::string& path, std::string& error) {
     }
     return true;
 }
+
+bool EmulatedProcess::snapshot() {
+    savedHeap_ = heap_.books();
+    snapshotTaken_ = machine_.snapshot();
+    return snapshotTaken_;
+}
+
+bool EmulatedProcess::rewind() {
+    if (!snapshotTaken_ || !machine_.restore())
+        return false;
+    heap_.restore(savedHeap_);
+    budget_ = defaultBudget;
+    return true;
+}

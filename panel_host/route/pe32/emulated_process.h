@@ -83,6 +83,11 @@ class EmulatedProcess {
     // From a stub: ends the current call as a fault.
     void fault(const std::string& what) { machine_.fault(what); }
 
+    // After loading: remembers the process as it stands; rewind() puts the
+    // memory, registers, heap and budget back, keeping the translated code.
+    bool snapshot();
+    bool rewind();
+
     X86Machine& machine() { return machine_; }
     EmulatedHeap& heap() { return heap_; }
     void setInstructionBudget(std::uint64_t budget) { budget_ = budget; }
@@ -117,7 +122,10 @@ class EmulatedProcess {
     std::vector<Stub> stubs_;
     std::map<std::string, std::uint32_t> runtimeStubs_; // "dll!function" (lower-case dll)
     std::uint32_t stopAddress_ = stubBase;
-    std::uint64_t budget_ = 20000000;
+    static constexpr std::uint64_t defaultBudget = 20000000;
+    std::uint64_t budget_ = defaultBudget;
+    EmulatedHeap::Books savedHeap_;
+    bool snapshotTaken_ = false;
     bool ready_ = false;
 };
 

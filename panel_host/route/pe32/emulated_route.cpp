@@ -99,6 +99,19 @@ bool EmulatedRoute::open(const std::string& path, std::string& error) {
     hostObject_ = hostObjectAt;
     pathText_ = pathTextAt;
     emptyText_ = emptyTextAt;
+    savedReplies_ = replies_.books();
+    // Not being able to rewind costs speed only: each session then loads anew.
+    process_.snapshot();
+    return true;
+}
+
+bool EmulatedRoute::rewind() {
+    if (script_ != 0 || !process_.rewind())
+        return false;
+    replies_.restore(savedReplies_);
+    records_.reset();
+    emptyPath_ = false;
+    host_ = nullptr;
     return true;
 }
 

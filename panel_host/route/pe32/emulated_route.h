@@ -30,6 +30,7 @@ class EmulatedRoute : public ScriptRoute {
     CallOutcome handBack(ScriptAddress buffer) override;
     CallOutcome notify(int type) override;
     CallOutcome destroy() override;
+    bool rewind() override;
 
     EmulatedProcess& process() { return process_; }
 
@@ -60,6 +61,7 @@ class EmulatedRoute : public ScriptRoute {
 
     EmulatedProcess process_;
     EmulatedHeap replies_; // the host's reply buffers
+    EmulatedHeap::Books savedReplies_;
     RecordArea records_;
     std::string folder_;
     std::uint32_t export_ = 0;

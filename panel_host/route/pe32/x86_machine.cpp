@@ -5,6 +5,9 @@
 
 #include <unicorn/unicorn.h>
 
+#include <cstring>
+#include <sys/mman.h>
+
 
 namespace {
 
@@ -60,8 +63,13 @@ X86Machine::X86Machine() {
 }
 
 X86Machine::~X86Machine() {
+    forgetSnapshot();
     if (uc_ != nullptr)
         uc_close(uc_);
+    // The emulator is gone: the memory it was lent can go too.
+    for (const auto& [address, region] : regions_)
+        if (region.host != nullptr)
+            munmap(region.host, region.size);
 }
 
 bool X86Machine::map(std::uint32_t address, std::uint32_t size, std::uint32_t permissions,
@@ -70,12 +78,26 @@ bool X86Machine::map(std::uint32_t address, std::uint32_t size, std::uint32_t pe
         error = "the CPU emulator could not start";
         return false;
     }
-    uc_err result = uc_mem_map(uc_, address, size, unicornPermissions(permissions));
+    std::uint8_t* host = nullptr;
+    uc_err result = UC_ERR_OK;
+    if (permissions & pageExecute) {
+        result = uc_mem_map(uc_, address, size, unicornPermissions(permissions));
+    } else {
+        void* bytes = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (bytes == MAP_FAILED) {
+            error = "cannot map " + hexAddress(address) + " (out of memory)";
+            return false;
+        }
+        host = static_cast<std::uint8_t*>(bytes);
+        result = uc_mem_map_ptr(uc_, address, size, unicornPermissions(permissions), host);
+        if (result != UC_ERR_OK)
+            munmap(host, size);
+    }
     if (result != UC_ERR_OK) {
         error = "cannot map " + hexAddress(address) + " (" + uc_strerror(result) + ")";
         return false;
     }
-    regions_[address] = {size, permissions};
+    regions_[address] = {size, permissions, host};
     return true;
 }
 
@@ -100,14 +122,43 @@ bool X86Machine::mapped(std::uint32_t address, std::uint32_t size) const {
     return allows(address, size, 0);
 }
 
+const X86Machine::Region* X86Machine::regionHolding(std::uint32_t address, std::size_t size,
+                                                    std::uint32_t& offset) const {
+    auto region = regions_.upper_bound(address);
+    if (region == regions_.begin())
+        return nullptr;
+    --region;
+    offset = address - region->first;
+    if (address < region->first || offset >= region->second.size ||
+        size > region->second.size - offset)
+        return nullptr;
+    return &region->second;
+}
+
 bool X86Machine::read(std::uint32_t address, void* out, std::size_t size) const {
-    return size == 0 || (mapped(address, static_cast<std::uint32_t>(size)) &&
-                         uc_mem_read(uc_, address, out, size) == UC_ERR_OK);
+    if (size == 0)
+        return true;
+    std::uint32_t offset = 0;
+    const Region* region = regionHolding(address, size, offset);
+    if (region != nullptr && region->host != nullptr) {
+        std::memcpy(out, region->host + offset, size);
+        return true;
+    }
+    return mapped(address, static_cast<std::uint32_t>(size)) &&
+           uc_mem_read(uc_, address, out, size) == UC_ERR_OK;
 }
 
 bool X86Machine::write(std::uint32_t address, const void* data, std::size_t size) {
-    return size == 0 || (mapped(address, static_cast<std::uint32_t>(size)) &&
-                         uc_mem_write(uc_, address, data, size) == UC_ERR_OK);
+    if (size == 0)
+        return true;
+    std::uint32_t offset = 0;
+    const Region* region = regionHolding(address, size, offset);
+    if (region != nullptr && region->host != nullptr) {
+        std::memcpy(region->host + offset, data, size);
+        return true;
+    }
+    return mapped(address, static_cast<std::uint32_t>(size)) &&
+           uc_mem_write(uc_, address, data, size) == UC_ERR_OK;
 }
 
 bool X86Machine::read32(std::uint32_t address, std::uint32_t& value) const {
@@ -199,4 +250,69 @@ X86Machine::Stop X86Machine::run(std::uint32_t start, std::uint32_t until, std::
         stop.what = "ran past its budget of " + std::to_string(budget) + " instructions";
     }
     return stop;
+}
+
+namespace {
+
+constexpr std::uint32_t page = 0x1000;
+
+bool allZero(const std::uint8_t* bytes) {
+    for (std::uint32_t i = 0; i < page; ++i)
+        if (bytes[i] != 0)
+            return false;
+    return true;
+}
+
+} // namespace
+
+void X86Machine::forgetSnapshot() {
+    savedPages_.clear();
+    if (savedRegisters_ != nullptr)
+        uc_context_free(savedRegisters_);
+    savedRegisters_ = nullptr;
+}
+
+// Memory the machine owns (the host writes even its read-only parts) is kept
+// as its non-zero resident pages, since most of the stack and heap was never
+// touched; memory the emulator owns is kept whole where the script can write it.
+bool X86Machine::snapshot() {
+    forgetSnapshot();
+    if (uc_ == nullptr || uc_context_alloc(uc_, &savedRegisters_) != UC_ERR_OK ||
+        uc_context_save(uc_, savedRegisters_) != UC_ERR_OK)
+        return false;
+    for (const auto& [address, region] : regions_) {
+        if (region.host == nullptr && !(region.permissions & pageWrite))
+            continue; // code and constants: only the loader wrote them
+        if (region.host == nullptr) {
+            SavedPage saved{address, std::vector<std::uint8_t>(region.size)};
+            if (uc_mem_read(uc_, address, saved.bytes.data(), region.size) != UC_ERR_OK)
+                return false;
+            savedPages_.push_back(std::move(saved));
+            continue;
+        }
+        std::vector<unsigned char> resident(region.size / page);
+        if (mincore(region.host, region.size, resident.data()) != 0)
+            return false;
+        for (std::uint32_t i = 0; i < resident.size(); ++i) {
+            const std::uint8_t* bytes = region.host + i * page;
+            if ((resident[i] & 1) && !allZero(bytes))
+                savedPages_.push_back({address + i * page, {bytes, bytes + page}});
+        }
+    }
+    return true;
+}
+
+// Owned memory goes back to zero pages at once and gets its kept pages back;
+// the rest is written back through the emulator.
+bool X86Machine::restore() {
+    if (savedRegisters_ == nullptr)
+        return false;
+    for (const auto& [address, region] : regions_)
+        if (region.host != nullptr && madvise(region.host, region.size, MADV_DONTNEED) != 0)
+            return false;
+    for (const SavedPage& saved : savedPages_)
+        if (!write(saved.address, saved.bytes.data(), saved.bytes.size()))
+            return false;
+    fault_.clear();
+    return uc_context_restore(uc_, savedRegisters_) == UC_ERR_OK;
 }

@@ -4,6 +4,13 @@
 // Code reaches the host through trap stubs: `int 0x80` at a stub address
 // calls the trap handler, which reads the stack and sets registers.
 //
+// Memory that can hold no code (every mapping without execute permission) is
+// owned by the machine and mapped into the emulator by pointer: the host reads
+// and writes it directly, without the emulator's write path, which would
+// otherwise re-protect read-only pages and look for translated code to throw
+// away on every write. Executable memory goes through the emulator, so a host
+// write there still invalidates what was translated from it.
+//
 // Threads: one thread at a time; handlers run on the thread that called run().
 #ifndef X86_MACHINE_H
 #define X86_MACHINE_H
@@ -12,6 +19,7 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <vector>
 
 struct uc_struct;
 
@@ -57,6 +65,11 @@ class X86Machine {
     // Runs from `start` until the code reaches `until`, within `budget` instructions.
     Stop run(std::uint32_t start, std::uint32_t until, std::uint64_t budget);
 
+    // Remembers the writable memory and the registers as they are now;
+    // restore() puts them back, keeping what the emulator translated.
+    bool snapshot();
+    bool restore();
+
     // Counting every instruction (slow; for measurements).
     void countInstructions(bool on);
     std::uint64_t instructionsCounted() const { return counted_; }
@@ -65,13 +78,26 @@ class X86Machine {
     struct Region {
         std::uint32_t size;
         std::uint32_t permissions;
+        std::uint8_t* host; // the bytes, for memory the machine owns; null for code
     };
+    // The region holding [address, address + size) whole, or null.
+    const Region* regionHolding(std::uint32_t address, std::size_t size,
+                                std::uint32_t& offset) const;
     static void onInterrupt(uc_struct* uc, std::uint32_t number, void* self);
     static bool onBadAccess(uc_struct* uc, int type, std::uint64_t address, int size,
                             std::int64_t value, void* self);
     static void onInstruction(uc_struct* uc, std::uint64_t address, std::uint32_t size, void* self);
 
+    // One page as the snapshot found it.
+    struct SavedPage {
+        std::uint32_t address;
+        std::vector<std::uint8_t> bytes;
+    };
+    void forgetSnapshot();
+
     uc_struct* uc_ = nullptr;
+    std::vector<SavedPage> savedPages_;
+    struct uc_context* savedRegisters_ = nullptr;
     std::map<std::uint32_t, Region> regions_; // by start address
     TrapHandler trap_;
     std::string fault_;

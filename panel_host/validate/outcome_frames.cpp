@@ -1,0 +1,147 @@
+#include "outcome_frames.h"
+
+#include <cstdint>
+#include <cstring>
+
+namespace {
+
+// Outcomes cross from child to parent as length-prefixed frames of
+// length-prefixed fields, so that any bytes a script sends survive.
+class FrameWriter {
+  public:
+    void number(std::int64_t value) { bytes_.append(reinterpret_cast<const char*>(&value), 8); }
+    void text(const std::string& value) {
+        number(static_cast<std::int64_t>(value.size()));
+        bytes_ += value;
+    }
+    void texts(const std::vector<std::string>& values) {
+        number(static_cast<std::int64_t>(values.size()));
+        for (const std::string& value : values)
+            text(value);
+    }
+    // The whole frame, its length first.
+    std::string frame() const {
+        FrameWriter framed;
+        framed.text(bytes_);
+        return framed.bytes_;
+    }
+
+  private:
+    std::string bytes_;
+};
+
+class FrameReader {
+  public:
+    explicit FrameReader(const std::string& bytes) : bytes_(bytes) {}
+    bool number(std::int64_t& value) {
+        if (bytes_.size() - at_ < 8)
+            return false;
+        std::memcpy(&value, bytes_.data() + at_, 8);
+        at_ += 8;
+        return true;
+    }
+    bool text(std::string& value) {
+        std::int64_t size = 0;
+        if (!number(size) || size < 0 || static_cast<std::uint64_t>(size) > bytes_.size() - at_)
+            return false;
+        value.assign(bytes_, at_, static_cast<size_t>(size));
+        at_ += static_cast<size_t>(size);
+        return true;
+    }
+    bool texts(std::vector<std::string>& values) {
+        std::int64_t count = 0;
+        if (!number(count) || count < 0)
+            return false;
+        values.resize(static_cast<size_t>(count));
+        for (std::string& value : values)
+            if (!text(value))
+                return false;
+        return true;
+    }
+
+  private:
+    const std::string& bytes_;
+    size_t at_ = 0;
+};
+
+} // namespace
+
+std::string encodeOutcome(const SessionOutcome& outcome) {
+    FrameWriter out;
+    out.number(outcome.failed);
+    out.number(outcome.cannotLoad);
+    out.text(outcome.kind);
+    out.text(outcome.message);
+    out.number(outcome.failedStep);
+    out.texts(outcome.transcript);
+    out.number(static_cast<std::int64_t>(outcome.records.size()));
+    for (const StepRecord& record : outcome.records) {
+        out.texts(record.commands);
+        out.number(record.parameter);
+        out.number(record.reply.has_value());
+        out.text(record.reply.value_or(""));
+        out.number(record.transcriptEnd);
+    }
+    return out.frame();
+}
+
+bool decodeOutcome(const std::string& bytes, SessionOutcome& outcome) {
+    FrameReader in(bytes);
+    std::int64_t failed = 0, cannotLoad = 0, step = 0, count = 0;
+    if (!in.number(failed) || !in.number(cannotLoad) || !in.text(outcome.kind) ||
+        !in.text(outcome.message) || !in.number(step) || !in.texts(outcome.transcript) ||
+        !in.number(count) || count < 0)
+        return false;
+    outcome.failed = failed != 0;
+    outcome.cannotLoad = cannotLoad != 0;
+    outcome.failedStep = static_cast<int>(step);
+    outcome.records.resize(static_cast<size_t>(count));
+    for (StepRecord& record : outcome.records) {
+        std::int64_t parameter = 0, hasReply = 0, end = 0;
+        std::string reply;
+        if (!in.texts(record.commands) || !in.number(parameter) || !in.number(hasReply) ||
+            !in.text(reply) || !in.number(end))
+            return false;
+        record.parameter = parameter != 0;
+        if (hasReply)
+            record.reply = reply;
+        record.transcriptEnd = static_cast<int>(end);
+    }
+    return true;
+}
+
+
+std::string encodeOutcomes(const std::vector<SessionOutcome>& outcomes) {
+    std::string bytes;
+    std::int64_t count = static_cast<std::int64_t>(outcomes.size());
+    bytes.append(reinterpret_cast<const char*>(&count), 8);
+    for (const SessionOutcome& outcome : outcomes)
+        bytes += encodeOutcome(outcome);
+    return bytes;
+}
+
+bool decodeOutcomes(const std::string& bytes, std::size_t& at, std::vector<SessionOutcome>& out) {
+    std::int64_t count = 0;
+    if (bytes.size() - at < 8)
+        return false;
+    std::memcpy(&count, bytes.data() + at, 8);
+    at += 8;
+    if (count < 0 || static_cast<std::uint64_t>(count) > bytes.size())
+        return false;
+    out.clear();
+    for (std::int64_t i = 0; i < count; ++i) {
+        std::int64_t size = 0;
+        if (bytes.size() - at < 8)
+            return false;
+        std::memcpy(&size, bytes.data() + at, 8);
+        at += 8;
+        if (size < 0 || static_cast<std::uint64_t>(size) > bytes.size() - at)
+            return false;
+        SessionOutcome outcome;
+        if (!decodeOutcome(bytes.substr(at, static_cast<std::size_t>(size)), outcome))
+            return false;
+        at += static_cast<std::size_t>(size);
+        out.push_back(std::move(outcome));
+    }
+    return true;
+}

@@ -1,0 +1,23 @@
+// Session outcomes as bytes, to cross from a child process to its parent:
+// length-prefixed frames of length-prefixed fields, so any bytes a script
+// sent survive, and a frame that does not parse is refused, not trusted.
+#ifndef OUTCOME_FRAMES_H
+#define OUTCOME_FRAMES_H
+
+#include "session_runner.h"
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+// One outcome as a frame: its length (8 bytes), then its fields.
+std::string encodeOutcome(const SessionOutcome& outcome);
+// The fields of one frame (without its length); false when they do not parse.
+bool decodeOutcome(const std::string& bytes, SessionOutcome& outcome);
+
+// A list of outcomes: its count, then a frame each; decoding starts at `at`
+// and leaves it past the list.
+std::string encodeOutcomes(const std::vector<SessionOutcome>& outcomes);
+bool decodeOutcomes(const std::string& bytes, std::size_t& at, std::vector<SessionOutcome>& out);
+
+#endif
