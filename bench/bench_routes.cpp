@@ -1,17 +1,22 @@
 // Each notification path through the real PELDAN.dll on the emulated route,
 // timed beside the same path through PELDAN.so on the native route, both
-// reached through the one route interface panel-host uses. Counters:
-// native_ns (the native route per notification), ratio (emulated / native,
-// same iterations), per_second (emulated notifications per second), and
-// instructions (x86 instructions the DLL and its imports run per
+// reached through the one route interface panel-host uses; and whole validate
+// sessions on both. Each iteration times a batch on both routes, so the ratio
+// is measured in the same run. Counters: emulated_ns and native_ns (per
+// notification or session), ratio (emulated / native), per_second (emulated),
+// and instructions (x86 instructions the DLL and its imports run per
 // notification, counted on a separate pass; deterministic).
 #include "emulated_route.h"
 #include "open_script_route.h"
+#include "panel_layout.h"
 #include "runtime_dlls.h"
+#include "session_generator.h"
+#include "session_runner.h"
 
 #include <benchmark/benchmark.h>
 
 #include <chrono>
+#include <dlfcn.h>
 #include <functional>
 
 namespace {
@@ -81,6 +86,13 @@ const Path paths[] = {
 
 using Clock = std::chrono::steady_clock;
 
+void report(benchmark::State& state, double emulatedNs, double nativeNs, double count) {
+    state.counters["emulated_ns"] = emulatedNs / count;
+    state.counters["native_ns"] = nativeNs / count;
+    state.counters["ratio"] = emulatedNs / nativeNs;
+    state.counters["per_second"] = count / (emulatedNs / 1e9);
+}
+
 double timeBatch(ScriptRoute& route, const Path& path, int batch) {
     Clock::time_point start = Clock::now();
     for (int i = 0; i < batch; ++i)
@@ -115,15 +127,58 @@ void routes(benchmark::State& state, const Path& path) {
         double elapsed = timeBatch(*emulated->route, path, batch);
         nativeNs += timeBatch(*native->route, path, batch);
         emulatedNs += elapsed;
-        state.SetIterationTime(elapsed / 1e9 / batch / path.notifications);
+        state.SetIterationTime(elapsed / 1e9); // the batch: a few hundred iterations fill the time
     }
-    double notifications = static_cast<double>(state.iterations()) * batch * path.notifications;
-    state.counters["native_ns"] = nativeNs / notifications;
-    state.counters["ratio"] = emulatedNs / nativeNs;
-    state.counters["per_second"] = notifications / (emulatedNs / 1e9);
+    report(state, emulatedNs, nativeNs,
+           static_cast<double>(state.iterations()) * batch * path.notifications);
     state.counters["instructions"] = static_cast<double>(instructionsPerNotification(path));
     if (!emulated->host.breaches.empty())
         state.SkipWithError(emulated->host.breaches.front().c_str());
+}
+
+// Whole validate sessions (level 1, 100 steps each, from seed 4), played in
+// this process as a validate worker plays them: the library stays loaded
+// (the DLL rewound between sessions), each session gets a new script.
+double timeSessions(const std::string& library, const PanelLayout& layout, int first, int count,
+                    bool& failed) {
+    ResidentRoute resident;
+    ChildProgress progress;
+    Clock::time_point start = Clock::now();
+    for (int i = first; i < first + count; ++i) {
+        GeneratedSession generated = generateSession({4, i, 100, 1}, layout, 7);
+        std::vector<std::string> lines = generated.startup;
+        lines.push_back("startup level 1");
+        lines.insert(lines.end(), generated.steps.begin(), generated.steps.end());
+        failed = failed || runSession({library, false}, lines, progress, i, &resident).failed;
+    }
+    return std::chrono::duration<double, std::nano>(Clock::now() - start).count();
+}
+
+void sessions(benchmark::State& state) {
+    PanelLayout layout;
+    std::string error;
+    if (!readPanelLayout(PELDAN_LAYOUT_PATH, layout, error)) {
+        state.SkipWithError(error.c_str());
+        return;
+    }
+    // As in a validate worker, the native library stays loaded between sessions.
+    void* resident = dlopen(PELDAN_SO_PATH, RTLD_NOW | RTLD_LOCAL);
+    const int batch = 10;
+    double emulatedNs = 0, nativeNs = 0;
+    bool failed = false;
+    int first = 0;
+    for (auto _ : state) {
+        double elapsed = timeSessions(PELDAN_DLL_FOLDER "/PELDAN.dll", layout, first, batch, failed);
+        nativeNs += timeSessions(PELDAN_SO_PATH, layout, first, batch, failed);
+        emulatedNs += elapsed;
+        first += batch;
+        state.SetIterationTime(elapsed / 1e9);
+    }
+    report(state, emulatedNs, nativeNs, static_cast<double>(state.iterations()) * batch);
+    if (resident != nullptr)
+        dlclose(resident);
+    if (failed)
+        state.SkipWithError("a session failed");
 }
 
 int registerAll() {
@@ -132,6 +187,9 @@ int registerAll() {
                                      [&path](benchmark::State& s) { routes(s, path); })
             ->UseManualTime()
             ->Unit(benchmark::kMicrosecond);
+    benchmark::RegisterBenchmark("validate/sessions of 100 steps", sessions)
+        ->UseManualTime()
+        ->Unit(benchmark::kMillisecond);
     return 0;
 }
 
