@@ -147,17 +147,40 @@ class Validation {
 
     // One batch's outcomes on the library and, when comparing, the reference.
     struct BatchResult {
-        std::vector<Lines> sessions;
+        int first = 0; // the batch's sessions: first .. first + count - 1
+        int count = 0;
         std::vector<SessionOutcome> mine, theirs;
     };
 
+    std::vector<Lines> linesOf(const BatchResult& batch) const {
+        std::vector<Lines> sessions;
+        for (int session = batch.first; session < batch.first + batch.count; ++session)
+            sessions.push_back(sessionLines(session));
+        return sessions;
+    }
+
     // Plays one batch on the library and, when comparing, on the reference;
     // runs in a worker process, so its outcomes come back as bytes.
-    std::string playBatch(const std::vector<Lines>& sessions) const {
+    // The worker draws the sessions itself: drawing them is a share of the
+    // work worth spreading for a fast native library.
+    std::string playBatch(const BatchResult& batch) const {
+        std::vector<Lines> sessions = linesOf(batch);
         std::vector<SessionOutcome> mine = runSessionBatch(settingsFor(options_.library), sessions, nullptr);
         std::vector<SessionOutcome> theirs;
         if (!options_.compare.empty() && !cannotLoadIn(mine))
             theirs = runSessionBatch(settingsFor(options_.compare), sessions, nullptr);
+        // What passed alike needs no step records nor transcripts in the parent.
+        for (size_t i = 0; i < mine.size(); ++i) {
+            SessionOutcome* other = i < theirs.size() ? &theirs[i] : nullptr;
+            if (mine[i].failed || (other && (other->failed || other->transcript != mine[i].transcript)))
+                continue;
+            mine[i].records.clear();
+            mine[i].transcript.clear();
+            if (other) {
+                other->records.clear();
+                other->transcript.clear();
+            }
+        }
         return encodeOutcomes(mine) + encodeOutcomes(theirs);
     }
 
@@ -171,7 +194,7 @@ class Validation {
         lost.failed = true;
         lost.kind = lost.message = "the worker process ended before reporting the session";
         lost.failedStep = -1;
-        batch.mine.assign(batch.sessions.size(), lost);
+        batch.mine.assign(static_cast<size_t>(batch.count), lost);
         batch.theirs.clear();
     }
 
@@ -191,34 +214,36 @@ class Validation {
     bool runWindow(int first, int count) {
         std::vector<BatchResult> batches((static_cast<size_t>(count) + batchSize - 1) / batchSize);
         for (size_t b = 0; b < batches.size(); ++b) {
-            int start = first + static_cast<int>(b * batchSize);
-            int end = std::min(first + count, start + static_cast<int>(batchSize));
-            for (int session = start; session < end; ++session)
-                batches[b].sessions.push_back(sessionLines(session));
+            batches[b].first = first + static_cast<int>(b * batchSize);
+            batches[b].count = std::min(first + count, batches[b].first + static_cast<int>(batchSize)) -
+                               batches[b].first;
         }
         std::vector<std::optional<std::string>> played = runInWorkers(
-            batches.size(), jobs(), [&](size_t b) { return playBatch(batches[b].sessions); },
-            [&](size_t b) { showProgress(static_cast<int>(batches[b].sessions.size())); });
+            batches.size(), jobs(), [&](size_t b) { return playBatch(batches[b]); },
+            [&](size_t b) { showProgress(batches[b].count); });
         for (size_t b = 0; b < batches.size(); ++b)
             takeBatch(played[b], batches[b]);
-        for (size_t b = 0; b < batches.size(); ++b) {
-            BatchResult& batch = batches[b];
+        for (BatchResult& batch : batches) {
             if (!loaded(batch.mine) || (!options_.compare.empty() && !loaded(batch.theirs)))
                 return false;
-            int start = first + static_cast<int>(b * batchSize);
-            for (size_t i = 0; i < batch.sessions.size() && i < batch.mine.size(); ++i) {
+            for (size_t i = 0; i < static_cast<size_t>(batch.count) && i < batch.mine.size(); ++i) {
                 const SessionOutcome* other = i < batch.theirs.size() ? &batch.theirs[i] : nullptr;
-                judge(start + static_cast<int>(i), batch.sessions[i], batch.mine[i], other);
+                judge(batch.first + static_cast<int>(i), batch.mine[i], other);
             }
         }
         return true;
     }
 
-    void judge(int session, const Lines& lines, const SessionOutcome& mine,
-               const SessionOutcome* theirs) {
-        int played = mine.failed ? mine.failedStep + 1 : stepCount(lines);
+    // A session's lines are drawn again only when it failed: drawing is
+    // deterministic, so they are the lines the worker played.
+    void judge(int session, const SessionOutcome& mine, const SessionOutcome* theirs) {
+        int played = mine.failed ? mine.failedStep + 1 : options_.steps;
         steps_ += played < 0 ? 0 : played;
-        if (std::optional<Failure> failure = judged(session, lines, mine, theirs))
+        bool failed = mine.failed || (theirs != nullptr && theirs->failed) ||
+                      (theirs != nullptr && mine.transcript != theirs->transcript);
+        if (!failed)
+            return;
+        if (std::optional<Failure> failure = judged(session, sessionLines(session), mine, theirs))
             failures_.push_back(*failure);
     }
 
