@@ -11,6 +11,7 @@ enum ExitStatus {
     scriptCrashed = 4, // a signal ended the script: a fault, an abort
     scriptExited = 5,  // the script ended the process itself
     scriptHung = 6,    // a step did not finish within the step timeout
+    noPanel = 7,       // validate: no panel to drive, so no control step could be drawn
 };
 
 #endif

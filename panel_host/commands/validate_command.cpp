@@ -8,6 +8,8 @@
 #include "session_shrinker.h"
 #include "validate_report.h"
 #include "outcome_frames.h"
+#include "panel_choice.h"
+#include "session_reach.h"
 #include "worker_pool.h"
 
 #include <nlohmann/json.hpp>
@@ -69,26 +71,13 @@ std::string stepLine(const Lines& lines, int index) {
     return "the delete";
 }
 
-PanelLayout layoutBeside(const std::string& library, std::string& note) {
-    std::string path = library.substr(0, library.find_last_of('.')) + ".vesk_ui";
-    PanelLayout layout;
-    std::string error;
-    if (!readPanelLayout(path, layout, error)) {
-        note = "no layout beside the library (" + error + "): steps use no controls";
-        layout = PanelLayout{};
-    }
-    return layout;
-}
-
 class Validation {
   public:
     explicit Validation(const ValidateOptions& options) : options_(options) {}
 
     int run() {
-        std::string note;
-        layout_ = layoutBeside(options_.library, note);
-        if (!note.empty())
-            std::cerr << "validate: " << note << "\n";
+        if (int status = choosePanelToDrive())
+            return status;
         auto start = std::chrono::steady_clock::now();
         // Windows of a few batches a worker: results are judged in session
         // order, however the workers finish, and memory stays bounded.
@@ -102,6 +91,32 @@ class Validation {
         for (size_t i = 0; i < failures_.size(); ++i)
             report(failures_[i], static_cast<int>(i) < options_.maxShrunk);
         return finish();
+    }
+
+    // The panel the sessions press and pick on; a run that could draw no
+    // control step would say nothing of the script, so it does not run.
+    int choosePanelToDrive() {
+        PanelChoice choice;
+        std::string why;
+        if (!choosePanel(options_.library, options_.layoutFile, options_.hangTimeoutMs, choice, why)) {
+            std::cerr << "panel-host: " << why << "\n";
+            return badInput;
+        }
+        if (choice.cannotLoad) {
+            std::cerr << "panel-host: " << choice.source << "\n";
+            return cannotLoad;
+        }
+        layout_ = choice.layout;
+        layoutFile_ = choice.file;
+        if (layout_.controls.empty()) {
+            std::cerr << "panel-host: validate has no panel to drive: "
+                      << (choice.file.empty() ? choice.source : choice.file + " has no controls")
+                      << "; no control step can be drawn (give one with --layout FILE)\n";
+            return noPanel;
+        }
+        std::cerr << "validate: panel " << layout_.panel << " from " << choice.source << ": "
+                  << choice.file << " (" << layout_.controls.size() << " controls)\n";
+        return 0;
     }
 
     // The sessions of this shard: [firstSession, endSession) of the whole run's.
@@ -150,6 +165,7 @@ class Validation {
         int first = 0; // the batch's sessions: first .. first + count - 1
         int count = 0;
         std::vector<SessionOutcome> mine, theirs;
+        SessionReach reach;
     };
 
     std::vector<Lines> linesOf(const BatchResult& batch) const {
@@ -169,6 +185,9 @@ class Validation {
         std::vector<SessionOutcome> theirs;
         if (!options_.compare.empty() && !cannotLoadIn(mine))
             theirs = runSessionBatch(settingsFor(options_.compare), sessions, nullptr);
+        SessionReach reach;
+        for (size_t i = 0; i < mine.size() && i < sessions.size(); ++i)
+            reach.add(sessions[i], mine[i], layout_);
         // What passed alike needs no step records nor transcripts in the parent.
         for (size_t i = 0; i < mine.size(); ++i) {
             SessionOutcome* other = i < theirs.size() ? &theirs[i] : nullptr;
@@ -181,14 +200,15 @@ class Validation {
                 other->transcript.clear();
             }
         }
-        return encodeOutcomes(mine) + encodeOutcomes(theirs);
+        return encodeOutcomes(mine) + encodeOutcomes(theirs) + reach.encode();
     }
 
     // A batch's outcomes from its worker; a worker that ended without them
     // fails every session of the batch, so nothing passes unplayed.
-    static void takeBatch(const std::optional<std::string>& bytes, BatchResult& batch) {
+    void takeBatch(const std::optional<std::string>& bytes, BatchResult& batch) {
         std::size_t at = 0;
-        if (bytes && decodeOutcomes(*bytes, at, batch.mine) && decodeOutcomes(*bytes, at, batch.theirs))
+        if (bytes && decodeOutcomes(*bytes, at, batch.mine) &&
+            decodeOutcomes(*bytes, at, batch.theirs) && batch.reach.decode(bytes->substr(at)))
             return;
         SessionOutcome lost;
         lost.failed = true;
@@ -224,6 +244,7 @@ class Validation {
         for (size_t b = 0; b < batches.size(); ++b)
             takeBatch(played[b], batches[b]);
         for (BatchResult& batch : batches) {
+            reach_.merge(batch.reach);
             if (!loaded(batch.mine) || (!options_.compare.empty() && !loaded(batch.theirs)))
                 return false;
             for (size_t i = 0; i < static_cast<size_t>(batch.count) && i < batch.mine.size(); ++i) {
@@ -389,6 +410,11 @@ class Validation {
         double rate = seconds_ > 0 ? static_cast<double>(steps_) / seconds_ : 0;
         std::fprintf(stderr, "validate: %lld steps in %.2f s, %.0f steps/s\n", steps_, seconds_,
                      rate);
+        std::cout << "validate: steps by kind:";
+        for (const auto& [kind, count] : reach_.stepKinds)
+            std::cout << " " << kind << " " << count;
+        std::cout << "\nvalidate: controls exercised " << reach_.controls.size() << " of "
+                  << layout_.controls.size() << "\n";
         std::cout << "validate: " << endSession() - firstSession() << " sessions";
         if (shardCount_ > 1)
             std::cout << " (shard " << shardIndex_ << "/" << shardCount_ << ": sessions "
@@ -415,6 +441,10 @@ class Validation {
         report.endSession = endSession();
         report.steps = steps_;
         report.seconds = seconds_;
+        report.panelLayout = layoutFile_;
+        report.panelControls = static_cast<int>(layout_.controls.size());
+        report.stepKinds = reach_.stepKinds;
+        report.exercisedControls.assign(reach_.controls.begin(), reach_.controls.end());
         for (const Failure& f : failures_)
             report.failures.push_back(
                 f.shrunkSteps < 0
@@ -429,6 +459,8 @@ class Validation {
 
     const ValidateOptions& options_;
     PanelLayout layout_;
+    std::string layoutFile_;
+    SessionReach reach_;
     std::vector<Failure> failures_;
     long long steps_ = 0;
     double seconds_ = 0;
@@ -490,6 +522,9 @@ CLI::App* addValidateCommand(CLI::App& app, ValidateOptions& options) {
                      "batches of sessions played at once (default: one a core); the verdict is "
                      "the same for any number")
         ->check(CLI::Range(1, 256));
+    command->add_option("--layout", options.layoutFile,
+                        "the panel layout to drive (default: the one the script shows with PS, "
+                        "else the one beside the library)");
     command->add_option("--shard", options.shard,
                         "K/N: play only the K-th of N equal parts of the sessions, for splitting "
                         "one run over machines (merge their --json with merge-reports)");

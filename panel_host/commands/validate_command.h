@@ -23,6 +23,7 @@ struct ValidateOptions {
     int maxShrunk = 5; // failures shrunk and saved; the rest are only listed
     int jobs = 0;      // batches played at once; 0: one a core
     std::string shard; // "K/N": only the K-th of N equal parts of the sessions
+    std::string layoutFile; // the panel to drive, over the one the script shows
 };
 
 CLI::App* addValidateCommand(CLI::App& app, ValidateOptions& options);

@@ -1,6 +1,7 @@
 #include "validate_report.h"
 
 #include <algorithm>
+#include <set>
 
 using nlohmann::json;
 
@@ -30,7 +31,12 @@ json reportJson(const ValidateReport& r) {
             {"steps", r.steps},
             {"seconds", r.seconds},
             {"stepsPerSecond", rate},
-            {"failures", failures}};
+            {"failures", failures},
+            {"panelLayout", r.panelLayout},
+            {"panelControls", r.panelControls},
+            {"controlsExercised", r.exercisedControls.size()},
+            {"exercisedControls", r.exercisedControls},
+            {"stepKinds", r.stepKinds}};
 }
 
 namespace {
@@ -60,7 +66,8 @@ bool readFailure(const json& j, ReportedFailure& f, std::string& why) {
 bool sameRun(const ValidateReport& a, const ValidateReport& b) {
     return a.library == b.library && a.compare == b.compare && a.seed == b.seed &&
            a.level == b.level && a.stepsPerSession == b.stepsPerSession &&
-           a.totalSessions == b.totalSessions && a.shardCount == b.shardCount;
+           a.totalSessions == b.totalSessions && a.shardCount == b.shardCount &&
+           a.panelLayout == b.panelLayout && a.panelControls == b.panelControls;
 }
 
 } // namespace
@@ -77,7 +84,10 @@ bool readReport(const json& j, ValidateReport& r, std::string& why) {
         !field(j, "stepsPerSession", r.stepsPerSession, why) ||
         !field(j, "totalSessions", r.totalSessions, why) || !field(j, "shard", shard, why) ||
         !field(j, "steps", r.steps, why) || !field(j, "seconds", r.seconds, why) ||
-        !field(j, "failures", failures, why))
+        !field(j, "failures", failures, why) || !field(j, "panelLayout", r.panelLayout, why) ||
+        !field(j, "panelControls", r.panelControls, why) ||
+        !field(j, "stepKinds", r.stepKinds, why) ||
+        !field(j, "exercisedControls", r.exercisedControls, why))
         return false;
     if (!shard.is_object() || !field(shard, "index", r.shardIndex, why) ||
         !field(shard, "count", r.shardCount, why) ||
@@ -119,6 +129,8 @@ bool mergeReports(std::vector<ValidateReport> parts, ValidateReport& whole, std:
     whole = first;
     whole.failures.clear();
     whole.steps = 0;
+    std::map<std::string, long long> kinds;
+    std::set<std::string> controls;
     whole.seconds = 0;
     int expectedStart = 0;
     for (size_t i = 0; i < parts.size(); ++i) {
@@ -137,6 +149,9 @@ bool mergeReports(std::vector<ValidateReport> parts, ValidateReport& whole, std:
         whole.steps += part.steps;
         whole.seconds = std::max(whole.seconds, part.seconds); // the parts ran side by side
         whole.failures.insert(whole.failures.end(), part.failures.begin(), part.failures.end());
+        for (const auto& [kind, count] : part.stepKinds)
+            kinds[kind] += count;
+        controls.insert(part.exercisedControls.begin(), part.exercisedControls.end());
     }
     if (expectedStart != first.totalSessions) {
         why = "the shards cover " + std::to_string(expectedStart) + " of " +
@@ -147,6 +162,8 @@ bool mergeReports(std::vector<ValidateReport> parts, ValidateReport& whole, std:
                      [](const ReportedFailure& a, const ReportedFailure& b) {
                          return a.session < b.session;
                      });
+    whole.stepKinds = kinds;
+    whole.exercisedControls.assign(controls.begin(), controls.end());
     whole.shardIndex = whole.shardCount = 1;
     whole.firstSession = 0;
     whole.endSession = first.totalSessions;

@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -33,6 +34,10 @@ struct ValidateReport {
     long long steps = 0;
     double seconds = 0;
     std::vector<ReportedFailure> failures; // by session
+    std::string panelLayout;                // the layout driven
+    int panelControls = 0;
+    std::map<std::string, long long> stepKinds;  // steps played, by kind
+    std::vector<std::string> exercisedControls;  // controls that got an event, sorted
 };
 
 nlohmann::json reportJson(const ValidateReport& report);

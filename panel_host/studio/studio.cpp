@@ -141,14 +141,16 @@ CommandOutcome Studio::showPanel(const HostCommand& c) {
     PanelLayout layout;
     std::string error;
     std::string fileName = c.texts[1].substr(c.texts[1].find_last_of('/') + 1);
-    bool found = readPanelLayout(c.texts[1], layout, error);
+    std::string file = c.texts[1];
+    bool found = readPanelLayout(file, layout, error);
     if (!found && !panelFolder_.empty() && access(c.texts[1].c_str(), F_OK) != 0)
-        found = readPanelLayout(panelFolder_ + "/" + fileName, layout, error);
+        found = readPanelLayout(file = panelFolder_ + "/" + fileName, layout, error);
     if (!found) {
         std::string why = "panel " + c.texts[0] + " not shown: " + error;
         return {std::nullopt, false, {why}, why};
     }
     applyLayout(layout);
+    shownLayoutFile_ = file;
     return {psReplyNull_ ? std::nullopt : std::optional<std::string>("OK"),
             false,
             {"panel " + c.texts[0] + " shown with " + std::to_string(layout.controls.size()) +

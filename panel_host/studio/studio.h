@@ -77,6 +77,8 @@ class Studio {
 
     // Applies a panel layout as if "PS" had named it.
     void applyLayout(const PanelLayout& layout);
+    // The layout file the last "PS" was shown from; empty when none was.
+    const std::string& shownLayoutFile() const { return shownLayoutFile_; }
 
   private:
     struct Timer {
@@ -109,6 +111,7 @@ class Studio {
     std::optional<std::optional<std::string>> sdReply_;
     bool psReplyNull_ = false;
     std::string panelFolder_;
+    std::string shownLayoutFile_;
 };
 
 #endif

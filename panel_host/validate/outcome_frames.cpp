@@ -82,6 +82,7 @@ std::string encodeOutcome(const SessionOutcome& outcome) {
         out.text(record.reply.value_or(""));
         out.number(record.transcriptEnd);
     }
+    out.text(outcome.shownLayout);
     return out.frame();
 }
 
@@ -107,7 +108,7 @@ bool decodeOutcome(const std::string& bytes, SessionOutcome& outcome) {
             record.reply = reply;
         record.transcriptEnd = static_cast<int>(end);
     }
-    return true;
+    return in.text(outcome.shownLayout);
 }
 
 

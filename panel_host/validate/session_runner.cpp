@@ -45,6 +45,7 @@ class Session {
             failOnBreach("load", "the export returned no script", -1);
         else if (play(steps))
             finish(steps.size());
+        outcome_.shownLayout = studio_.shownLayoutFile();
         keepResident();
         return std::move(outcome_);
     }

@@ -34,6 +34,7 @@ struct SessionOutcome {
     bool cannotLoad = false;
     std::vector<std::string> transcript;
     std::vector<StepRecord> records; // one per step played
+    std::string shownLayout;         // the layout file the script's "PS" showed, if any
 };
 
 // A library kept loaded between the sessions of one child process. A session

@@ -213,6 +213,53 @@ TEST_F(Validate, JobsAndShardsGiveTheSameVerdictAsOneWorker) {
             << bad;
 }
 
+// The panel is the one the script shows, whatever the library's file is
+// called; a run that could press nothing never passes.
+TEST_F(Validate, DrivesThePanelTheScriptShowsAndNeverPassesWithoutOne) {
+    // A planted crash under another name: no studio_a_panel.vesk_ui beside it,
+    // but its "PS" names PELDAN.vesk_ui in its folder, and the crash behind
+    // three steps is found.
+    std::string renamed = folder + "/studio_a_panel.so";
+    ASSERT_EQ(shell(std::string("cp ") + PLANTED_CRASH + " " + renamed + " && cp " +
+                        PELDAN_LAYOUT_PATH + " " + folder + "/PELDAN.vesk_ui",
+                    folder + "/cp.txt")
+                  .status,
+              0);
+    ShellResult crash = validate(renamed + " --json " + folder + "/renamed.json");
+    EXPECT_EQ(crash.status, 1) << crash.output;
+    EXPECT_NE(crash.output.find("from the script's PS"), std::string::npos) << crash.output;
+    EXPECT_NE(crash.output.find("crashed with signal 11"), std::string::npos) << crash.output;
+    std::ifstream in(folder + "/renamed.json");
+    nlohmann::json report = nlohmann::json::parse(in, nullptr, false);
+    ASSERT_FALSE(report.is_discarded());
+    EXPECT_EQ(report["panelControls"], 22);
+    EXPECT_GT(report["stepKinds"]["press"].get<long long>(), 0);
+    EXPECT_GT(report["controlsExercised"].get<int>(), 0);
+
+    // PELDAN itself under another name passes and reaches every control.
+    std::string quiet = folder + "/quiet/studio_a_panel.so";
+    shell("mkdir -p " + folder + "/quiet && cp " + PELDAN_LIBRARY_PATH + " " + quiet, folder + "/cp.txt");
+    ShellResult passing = validate(quiet + " --sessions 40");
+    // Its "PS" names PELDAN.vesk_ui in its own folder, where there is none:
+    // there is no panel, so nothing could be pressed, and it must not pass.
+    EXPECT_EQ(passing.status, 7) << passing.output;
+    EXPECT_NE(passing.output.find("validate has no panel to drive"), std::string::npos)
+        << passing.output;
+    EXPECT_EQ(passing.output.find("0 failures"), std::string::npos) << passing.output;
+
+    shell(std::string("cp ") + PELDAN_LAYOUT_PATH + " " + folder + "/quiet/PELDAN.vesk_ui",
+          folder + "/cp.txt");
+    passing = validate(quiet + " --sessions 40");
+    EXPECT_EQ(passing.status, 0) << passing.output;
+    EXPECT_NE(passing.output.find("controls exercised 22 of 22"), std::string::npos)
+        << passing.output;
+
+    // --layout overrides what the script shows; a layout that cannot be read is refused.
+    ShellResult chosen = validate(quiet + " --sessions 5 --layout " + PELDAN_LAYOUT_PATH);
+    EXPECT_NE(chosen.output.find("from --layout"), std::string::npos) << chosen.output;
+    EXPECT_EQ(validate(quiet + " --layout " + folder + "/none.vesk_ui").status, 2);
+}
+
 TEST_F(Validate, BadArgumentsAndLibrariesAreRefused) {
     EXPECT_EQ(validate(std::string(PELDAN_LIBRARY_PATH) + " --level 9").status, 2);
     EXPECT_EQ(validate(std::string(PELDAN_LIBRARY_PATH) + " --sessions 0").status, 2);

@@ -1,0 +1,23 @@
+// The panel validate drives: the one the script itself shows, as a host would.
+#ifndef PANEL_CHOICE_H
+#define PANEL_CHOICE_H
+
+#include "panel_layout.h"
+
+#include <string>
+
+struct PanelChoice {
+    PanelLayout layout;
+    std::string file;   // where it was read from; empty: no panel
+    std::string source; // how it was found, for people
+    bool cannotLoad = false; // the library could not be loaded at all; `source` says why
+};
+
+// `layoutFile` when given; otherwise the layout the script names in its "PS",
+// found by loading it once in a child process and resolved as `run` resolves
+// it; otherwise the layout beside the library. False, with why, only when
+// `layoutFile` cannot be read; no panel at all is a choice with no file.
+bool choosePanel(const std::string& library, const std::string& layoutFile, int hangTimeoutMs,
+                 PanelChoice& choice, std::string& why);
+
+#endif

@@ -1,0 +1,63 @@
+// What validate counts of the steps its sessions played.
+#include "session_reach.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+PanelLayout twoControls() {
+    PanelLayout layout;
+    std::string error;
+    EXPECT_TRUE(parsePanelLayout("panel 1 Test\nbutton Take Take\nlist SourceSel Sources\n", layout,
+                                 error))
+        << error;
+    return layout;
+}
+
+TEST(SessionReach, CountsOnlyStepsPlayedAndControlsOfTheShownPanel) {
+    const std::vector<std::string> lines = {
+        "startup strict", "press Take", "tick", "event 2 SourceSel index=1",
+        "event 1 SourceSel index=1", "press Missing", "pick SourceSel 3"};
+    struct Case {
+        bool failed;
+        int failedStep;
+        long long presses, events, picks;
+        std::size_t controls;
+    };
+    // Passed: every step; failed at step 0 (the first press): that step only;
+    // failed at the load: nothing.
+    for (const Case& c : {Case{false, 0, 2, 2, 1, 2}, Case{true, 0, 1, 0, 0, 1},
+                          Case{true, -1, 0, 0, 0, 0}, Case{true, 3, 1, 2, 0, 2}}) {
+        SessionOutcome outcome;
+        outcome.failed = c.failed;
+        outcome.failedStep = c.failedStep;
+        SessionReach reach;
+        reach.add(lines, outcome, twoControls());
+        EXPECT_EQ(reach.stepKinds["press"], c.presses) << c.failedStep;
+        EXPECT_EQ(reach.stepKinds["event"], c.events) << c.failedStep;
+        EXPECT_EQ(reach.stepKinds["pick"], c.picks) << c.failedStep;
+        EXPECT_EQ(reach.controls.size(), c.controls) << c.failedStep;
+        EXPECT_EQ(reach.stepKinds.count("startup"), 0u);
+    }
+}
+
+TEST(SessionReach, CrossesAsTextAndMerges) {
+    SessionReach a, b;
+    a.stepKinds = {{"press", 3}, {"tick", 1}};
+    a.controls = {"Take"};
+    b.stepKinds = {{"press", 2}};
+    b.controls = {"OS_1", "Take"};
+    SessionReach read;
+    ASSERT_TRUE(read.decode(a.encode()));
+    read.merge(b);
+    EXPECT_EQ(read.stepKinds["press"], 5);
+    EXPECT_EQ(read.stepKinds["tick"], 1);
+    EXPECT_EQ(read.controls, (std::set<std::string>{"OS_1", "Take"}));
+    for (const char* bad : {"k press\n", "x y 1\n", "k press -1\n"})
+        EXPECT_FALSE(SessionReach().decode(bad)) << bad;
+}
+
+} // namespace
