@@ -28,6 +28,8 @@ int main(int argc, char** argv) {
         ->required();
     runCommand->add_option("scenarios", run.scenarios, "scenario files, played in order");
     runCommand->add_option("--studio", run.studioFile, "a studio file over the built-in studio");
+    runCommand->add_option("--junit", run.junitFile,
+                           "a JUnit XML report for CI: a test case a scenario file");
     runCommand
         ->add_option(
             "--step-timeout", run.stepTimeoutMs,

@@ -28,6 +28,7 @@ if [ "$mode" = tests ]; then
     chromium                                         # the browser panel's test
     dpkg-dev file                                    # packaging: the .deb's dependency list
     graphviz                                         # the target graph in docs/architecture.md
+    libxml2-utils                                    # xmllint: the JUnit reports checked against their schema
   )
   command -v node >/dev/null 2>&1 || packages+=(nodejs npm)
   if scripts/runs-32bit-programs.sh >/dev/null; then

@@ -6,17 +6,34 @@
 #include "panel_host.h"
 #include "scenario.h"
 #include "open_script_route.h"
+#include "run_junit.h"
 #include "studio.h"
 
+#include <chrono>
 #include <iostream>
 
 namespace {
 
 // Each line reaches the file or pipe at once, so that nothing written before
 // a crash is lost.
+// In a run with --junit: where the child's records go to the parent, or,
+// where the script runs in-process, the recorder itself.
+int junitFd = -1;
+RunRecorder* inProcessRecorder = nullptr;
+
 void printLine(const std::string& line) {
     std::cout << line << '\n';
     std::cout.flush();
+    sendTranscriptLine(junitFd, line);
+    if (inProcessRecorder != nullptr)
+        inProcessRecorder->add(line);
+}
+
+void beginStep(ChildProgress& progress, std::int64_t step) {
+    progress.begin(0, step);
+    sendStepBegun(junitFd, step);
+    if (inProcessRecorder != nullptr)
+        inProcessRecorder->beginStep(step);
 }
 
 // What the parent says of the step the child stopped at: 0 is the load, the
@@ -34,7 +51,7 @@ std::string stepName(std::int64_t step, const std::vector<ScenarioStep>& steps) 
 int playInChild(const RunOptions& options, const std::vector<ScenarioStep>& steps,
                 const HostStartup& startup, Studio& studio, ChildProgress& progress) {
     std::string error;
-    progress.begin(0, 0);
+    beginStep(progress, 0);
     std::unique_ptr<ScriptRoute> route = openScriptRoute(options.library, error);
     if (!route) {
         std::cerr << "panel-host: " << error << "\n";
@@ -50,11 +67,11 @@ int playInChild(const RunOptions& options, const std::vector<ScenarioStep>& step
     ScenarioPlayer player(host);
     player.setStepBudgetMs(stepBudget);
     for (size_t i = 0; i < steps.size(); ++i) {
-        progress.begin(0, static_cast<std::int64_t>(i + 1));
+        beginStep(progress, static_cast<std::int64_t>(i + 1));
         if (!player.play(steps[i]))
             break;
     }
-    progress.begin(0, static_cast<std::int64_t>(steps.size() + 1));
+    beginStep(progress, static_cast<std::int64_t>(steps.size() + 1));
     host.close();
     size_t failures = player.failures().size();
     size_t breaches = host.breachCount();
@@ -85,28 +102,50 @@ int statusOf(const ChildEnd& end) {
 int runScenarios(const RunOptions& options) {
     std::vector<ScenarioStep> steps;
     std::string error;
+    auto refuse = [&](const std::string& file) {
+        std::cerr << "panel-host: " << error << "\n";
+        if (!options.junitFile.empty())
+            writeJUnit(options.junitFile,
+                       RunRecorder::refused(options.library, options.scenarios, file, error));
+        return badInput;
+    };
     for (const std::string& path : options.scenarios) {
-        if (!readScenario(path, steps, error)) {
-            std::cerr << "panel-host: " << error << "\n";
-            return badInput;
-        }
+        if (!readScenario(path, steps, error))
+            return refuse(path);
     }
     HostStartup startup;
     Studio studio;
     if (!gatherStartup(steps, startup, error) ||
-        (!options.studioFile.empty() && !studio.loadStudioFile(options.studioFile, error))) {
-        std::cerr << "panel-host: " << error << "\n";
-        return badInput;
-    }
+        (!options.studioFile.empty() && !studio.loadStudioFile(options.studioFile, error)))
+        return refuse("");
+    RunRecorder recorder;
+    bool junit = !options.junitFile.empty();
+    auto start = std::chrono::steady_clock::now();
     ChildEnd end = ChildProcess::run(
-        [&](ChildProgress& progress, int) {
+        [&](ChildProgress& progress, int fd) {
+            junitFd = junit ? fd : -1;
+            inProcessRecorder = junit && fd < 0 ? &recorder : nullptr;
             return playInChild(options, steps, startup, studio, progress);
         },
-        options.stepTimeoutMs, nullptr);
-    if (end.kind == ChildEnd::finished)
-        return end.exitCode;
-    std::string where = stepName(end.step, steps);
-    printLine("panel-host: the script " + end.describe() + " in " + where);
-    printLine("panel-host: " + std::to_string(steps.size()) + " steps, stopped in " + where);
-    return statusOf(end);
+        options.stepTimeoutMs,
+        junit ? ChildProcess::Output([&](const char* b, std::size_t n) { recorder.take(b, n); })
+              : ChildProcess::Output());
+    inProcessRecorder = nullptr;
+    int status = statusOf(end);
+    if (end.kind != ChildEnd::finished) {
+        std::string where = stepName(end.step, steps);
+        for (const std::string& line : {"panel-host: the script " + end.describe() + " in " + where,
+                                        "panel-host: " + std::to_string(steps.size()) +
+                                            " steps, stopped in " + where}) {
+            printLine(line);
+            recorder.add(line);
+        }
+    }
+    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    if (junit && !writeJUnit(options.junitFile, recorder.suite(options.library, options.scenarios,
+                                                                steps, end, status, seconds))) {
+        std::cerr << "panel-host: cannot write " << options.junitFile << "\n";
+        return status == passed ? badInput : status;
+    }
+    return status;
 }

@@ -12,6 +12,7 @@ struct RunOptions {
     std::vector<std::string> scenarios;
     std::string studioFile;
     int stepTimeoutMs = 10000;
+    std::string junitFile; // a JUnit report, one test case a scenario file
 };
 
 int runScenarios(const RunOptions& options);

@@ -1,6 +1,7 @@
 #include "validate_command.h"
 
 #include "exit_status.h"
+#include "junit_report.h"
 #include "failure_scenario.h"
 #include "panel_layout.h"
 #include "session_batch.h"
@@ -18,6 +19,7 @@
 #include <cstdio>
 #include <fstream>
 #include <iostream>
+#include <map>
 #include <thread>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -424,7 +426,48 @@ class Validation {
             std::cerr << "panel-host: cannot write " << options_.jsonFile << "\n";
             return badInput;
         }
+        if (!options_.junitFile.empty() && !writeJUnit(options_.junitFile, junitSuite())) {
+            std::cerr << "panel-host: cannot write " << options_.junitFile << "\n";
+            return badInput;
+        }
         return failures_.empty() ? passed : failedChecks;
+    }
+
+    // A test case a kind of failure, naming every session of that kind with
+    // its seed and saved scenario; one passing case when nothing failed.
+    JUnitSuite junitSuite() const {
+        JUnitSuite suite{"panel-host validate " + options_.library, seconds_, {}};
+        std::string className = "panel-host.validate." + baseName(options_.library);
+        std::string run = "seed " + std::to_string(options_.seed) + ", level " +
+                          std::to_string(options_.level) + ", sessions " +
+                          std::to_string(firstSession()) + " to " + std::to_string(endSession() - 1);
+        if (failures_.empty()) {
+            suite.cases.push_back({"no failures (" + run + ")", className, seconds_, {}, {}, {}, "",
+                                   std::to_string(steps_) + " steps, controls exercised " +
+                                       std::to_string(reach_.controls.size()) + " of " +
+                                       std::to_string(layout_.controls.size()) + "\n"});
+            return suite;
+        }
+        std::map<std::string, std::size_t> caseOf;
+        for (const Failure& f : failures_) {
+            auto [at, added] = caseOf.emplace(f.kind, suite.cases.size());
+            if (added)
+                suite.cases.push_back({f.kind, className, 0, f.message, {}, {}, "", ""});
+            JUnitCase& c = suite.cases[at->second];
+            c.details += "session " + std::to_string(f.session) + " (" + run + "): " +
+                         stepLine(sessionLines(f.session),
+                                  f.shrunkSteps < 0 ? f.step : f.foundStep) +
+                         ": " +
+                         (f.shrunkSteps < 0 ? f.message : f.foundMessage) +
+                         (f.scenarioFile.empty() ? "" : "\n  replay: panel-host run " +
+                                                            options_.library + " " + f.scenarioFile) +
+                         "\n";
+        }
+        return suite;
+    }
+
+    static std::string baseName(const std::string& path) {
+        return path.substr(path.find_last_of('/') + 1);
     }
 
     bool writeJson() const {
@@ -513,6 +556,8 @@ CLI::App* addValidateCommand(CLI::App& app, ValidateOptions& options) {
     command->add_option("--out", options.outFolder,
                         "where shrunk failures are saved (default validate-failures)");
     command->add_option("--json", options.jsonFile, "a JSON report for CI");
+    command->add_option("--junit", options.junitFile,
+                        "a JUnit XML report for CI: a test case a kind of failure");
     command
         ->add_option("--hang-timeout", options.hangTimeoutMs,
                      "milliseconds without progress that count as a hang (default 5000)")
@@ -542,5 +587,12 @@ int validate(const ValidateOptions& options) {
         }
         validation.setShard(index, count);
     }
-    return validation.run();
+    int status = validation.run();
+    if (!options.junitFile.empty() && (status == cannotLoad || status == noPanel)) {
+        JUnitCase c{"validate", "panel-host.validate", 0, {}, {}, {}, "", ""};
+        c.error = status == cannotLoad ? "the library could not be loaded: " + options.library
+                                       : "no panel to drive: no control step could be drawn";
+        writeJUnit(options.junitFile, JUnitSuite{"panel-host validate " + options.library, 0, {c}});
+    }
+    return status;
 }

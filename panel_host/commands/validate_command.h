@@ -24,6 +24,7 @@ struct ValidateOptions {
     int jobs = 0;      // batches played at once; 0: one a core
     std::string shard; // "K/N": only the K-th of N equal parts of the sessions
     std::string layoutFile; // the panel to drive, over the one the script shows
+    std::string junitFile;  // a JUnit report: a test case a kind of failure
 };
 
 CLI::App* addValidateCommand(CLI::App& app, ValidateOptions& options);
