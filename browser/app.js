@@ -284,7 +284,23 @@ function addMarker(text) {
   addEntry(entry);
 }
 
+// The session so far, as the server recorded it, downloaded as a file.
+async function saveScenario() {
+  try {
+    const response = await fetch("/api/scenario", { headers: headers(false) });
+    if (!response.ok) throw new Error(response.statusText);
+    const link = element("a", { href: URL.createObjectURL(await response.blob()), download: "recorded.scenario" });
+    document.body.append(link);
+    link.click();
+    link.remove();
+    URL.revokeObjectURL(link.href);
+  } catch (error) {
+    $("status").textContent = "cannot save the scenario: " + error.message;
+  }
+}
+
 function start() {
+  $("save-scenario").addEventListener("click", saveScenario);
   $("transcript-filter").addEventListener("input", () => {
     for (const entry of $("transcript").children) entry.hidden = !matchesFilter(entry.textContent);
   });

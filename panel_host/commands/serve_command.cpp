@@ -44,6 +44,8 @@ CLI::App* addServeCommand(CLI::App& app, ServeOptions& options) {
     command->add_option("--web-root", options.webRoot,
                         "the folder of the page and its assets (default: the installed page)");
     command->add_option("--studio", options.studioFile, "a studio file over the built-in studio");
+    command->add_option("--record", options.recordFile,
+                        "write the operator's session as a scenario that panel-host run replays");
     command->add_option(
         "--token", options.token,
         "the token requests must carry (default off loopback: PANEL_HOST_TOKEN, or a new one)");
@@ -60,7 +62,11 @@ int serve(const ServeOptions& options) {
         std::cerr << "panel-host: --web-root " << webRoot << " holds no index.html\n";
         return 2;
     }
-    ServerSettings settings{options.bind, options.port, webRoot, ""};
+    std::string studioOption = options.studioFile.empty() ? "" : " --studio " + options.studioFile;
+    ServerSettings settings{options.bind, options.port, webRoot, "", options.recordFile,
+                            "# Recorded by panel-host serve from " + options.library + ".\n" +
+                                "# Replay: panel-host run " + options.library + studioOption +
+                                " THIS_FILE\n"};
     if (!chooseToken(options, settings.token)) {
         std::cerr << "panel-host: cannot make a token; give --token\n";
         return 2;
@@ -77,6 +83,10 @@ int serve(const ServeOptions& options) {
         return 3;
     }
     PanelServer server(*route, studio, settings);
+    if (!server.recordingError().empty()) {
+        std::cerr << "panel-host: --record: " << server.recordingError() << "\n";
+        return 2;
+    }
     if (!server.opened()) {
         std::cerr << "panel-host: the export returned no script\n";
         return 1;

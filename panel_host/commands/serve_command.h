@@ -14,6 +14,7 @@ struct ServeOptions {
     std::string webRoot;
     std::string studioFile;
     std::string token;
+    std::string recordFile;
 };
 
 CLI::App* addServeCommand(CLI::App& app, ServeOptions& options);

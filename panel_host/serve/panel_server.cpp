@@ -95,10 +95,14 @@ PanelServer::PanelServer(ScriptRoute& route, Studio& studio, const ServerSetting
       instance_(newToken().substr(0, 12)), studio_(studio),
       host_(studio, [this](const std::string& line) { record(line); }),
       start_(std::chrono::steady_clock::now()) {
-    host_.keepCommands(false);
     {
         std::lock_guard<std::mutex> hold(lock_);
         opened_ = host_.open(route);
+        // What the script sent at its load is not the operator's: the
+        // recording starts after it. Commands are taken at every step and tick.
+        host_.takeCommands();
+        if (opened_ && !recorder_.open(settings.recordFile, settings.recordHeader, recordingError_))
+            opened_ = false;
     }
     // Every event stream holds a worker for as long as it is open: enough
     // workers for the streams allowed and the requests beside them.
@@ -142,8 +146,32 @@ void PanelServer::serve() {
 
 void PanelServer::stop() {
     stopping_ = true;
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        recorder_.ticked(studio_.now(), shownCommands());
+        recorder_.finish(studio_.now());
+    }
     changed_.notify_all();
     server_.stop();
+}
+
+std::vector<std::string> PanelServer::shownCommands() {
+    std::vector<std::string> shown;
+    for (const std::string& command : host_.takeCommands())
+        shown.push_back(host_.shown(command));
+    return shown;
+}
+
+// A pick as `pick`, when its value is one word; otherwise as the raw event it makes.
+std::optional<std::string> PanelServer::pickLine(const std::string& panel,
+                                                 const std::string& control,
+                                                 const std::string& value) {
+    std::string on = panel == studio_.layout().panel ? "" : " on " + panel;
+    if (!value.empty() && value.find_first_of(" \t") == std::string::npos)
+        return "pick " + control + " " + value + on;
+    const LayoutControl* shown = studio_.layout().find(control);
+    std::string property = shown != nullptr && shown->kind == "selector" ? "page" : "index";
+    return "event " + panel + " " + control + " " + property + "=" + value;
 }
 
 void PanelServer::record(const std::string& line) {
@@ -162,18 +190,27 @@ void PanelServer::timerLoop() {
                                 std::chrono::steady_clock::now() - start_)
                                 .count();
         std::lock_guard<std::mutex> hold(lock_);
-        if (host_.isOpen() && elapsed > studio_.now())
+        if (host_.isOpen() && elapsed > studio_.now()) {
             host_.wait(elapsed - studio_.now());
+            recorder_.ticked(studio_.now(), shownCommands());
+        }
     }
 }
 
-template <class Action> void PanelServer::act(httplib::Response& response, Action action) {
+template <class Action>
+void PanelServer::act(httplib::Response& response, const std::optional<std::string>& line,
+                      Action action, bool parameter) {
     std::lock_guard<std::mutex> hold(lock_);
     if (!host_.isOpen()) {
         refuse(response, 409, "the panel is closed");
         return;
     }
+    recorder_.ticked(studio_.now(), shownCommands());
     json result = action();
+    std::optional<std::string> reply;
+    if (parameter && result["reply"].is_string())
+        reply = result["reply"].get<std::string>();
+    recorder_.step(studio_.now(), line, shownCommands(), parameter, reply);
     result["state"] = state();
     answer(response, 200, result);
 }
@@ -284,6 +321,13 @@ void PanelServer::routes() {
         std::lock_guard<std::mutex> hold(lock_);
         answer(res, 200, layout());
     });
+    // The session so far as a scenario, for the page's "Save as scenario": its
+    // bytes as recorded, not JSON, so the download is the --record file's text.
+    server_.Get("/api/scenario", [this](const httplib::Request&, httplib::Response& res) {
+        std::lock_guard<std::mutex> hold(lock_);
+        res.set_header("Content-Disposition", "attachment; filename=\"recorded.scenario\"");
+        res.set_content(recorder_.text(), "text/plain; charset=utf-8");
+    });
     server_.Get("/api/state", [this](const httplib::Request&, httplib::Response& res) {
         std::lock_guard<std::mutex> hold(lock_);
         answer(res, 200, state());
@@ -309,7 +353,8 @@ void PanelServer::routes() {
         if (!text(in, "control", control, res) || !text(in, "panel", panel, res, "1") ||
             !onPanel(panel, control, res))
             return;
-        act(res, [&] {
+        std::string on = panel == studio_.layout().panel ? "" : " on " + panel;
+        act(res, "press " + control + on, [&] {
             host_.controlEvent(panel, control, "button=pressed");
             return json::object();
         });
@@ -319,7 +364,7 @@ void PanelServer::routes() {
         if (!text(in, "control", control, res) || !text(in, "value", value, res) ||
             !text(in, "panel", panel, res, "1") || !onPanel(panel, control, res))
             return;
-        act(res, [&] {
+        act(res, pickLine(panel, control, value), [&] {
             host_.pick(panel, control, value);
             return json::object();
         });
@@ -329,7 +374,7 @@ void PanelServer::routes() {
         if (!text(in, "panel", panel, res) || !text(in, "control", control, res) ||
             !text(in, "message", message, res) || !onPanel(panel, control, res))
             return;
-        act(res, [&] {
+        act(res, "event " + panel + " " + control + " " + message, [&] {
             host_.controlEvent(panel, control, message);
             return json::object();
         });
@@ -338,7 +383,7 @@ void PanelServer::routes() {
         int destination = 0, source = 0;
         if (!integer(in, "destination", destination, res) || !integer(in, "source", source, res))
             return;
-        act(res, [&] {
+        act(res, "route " + std::to_string(destination) + " " + std::to_string(source), [&] {
             host_.routeAudio(destination, source);
             return json::object();
         });
@@ -350,10 +395,13 @@ void PanelServer::routes() {
         std::optional<std::string> text;
         if (message->is_string())
             text = message->get<std::string>();
-        act(res, [&] {
-            std::optional<std::string> reply = host_.parameter(text);
-            return json{{"reply", reply ? json(*reply) : json(nullptr)}};
-        });
+        act(
+            res, text ? "param " + *text : std::string("param-null"),
+            [&] {
+                std::optional<std::string> reply = host_.parameter(text);
+                return json{{"reply", reply ? json(*reply) : json(nullptr)}};
+            },
+            true);
     });
     server_.set_exception_handler(
         [](const httplib::Request&, httplib::Response& res, std::exception_ptr) {

@@ -8,6 +8,7 @@
 
 #include "panel_host.h"
 #include "request_guard.h"
+#include "scenario_recorder.h"
 #include "script_route.h"
 #include "studio.h"
 #include "transcript_buffer.h"
@@ -28,6 +29,8 @@ struct ServerSettings {
     int port = 8080;
     std::string webRoot;
     std::string token; // required off loopback; empty: none
+    std::string recordFile;   // the operator's session as a scenario; empty: kept in memory only
+    std::string recordHeader; // the recording's first lines (comments)
 };
 
 class PanelServer {
@@ -39,6 +42,8 @@ class PanelServer {
     PanelServer(ScriptRoute& route, Studio& studio, const ServerSettings& settings);
     ~PanelServer();
     bool opened() const { return opened_; }
+    // Empty, or why the recording file could not be written.
+    const std::string& recordingError() const { return recordingError_; }
     // Takes the port for this server alone; false with why (in use, say).
     bool bind(std::string& why);
     // Serves until stop().
@@ -56,7 +61,13 @@ class PanelServer {
     nlohmann::json layout();
     void record(const std::string& line);
     // Runs an action on the panel under the lock; answers 409 when it is closed.
-    template <class Action> void act(httplib::Response& response, Action action);
+    // `line` is the step as a scenario holds it, for the recording.
+    template <class Action>
+    void act(httplib::Response& response, const std::optional<std::string>& line, Action action,
+             bool parameter = false);
+    std::vector<std::string> shownCommands();
+    std::optional<std::string> pickLine(const std::string& panel, const std::string& control,
+                                        const std::string& value);
     bool onPanel(const std::string& panel, const std::string& control, httplib::Response& response);
 
     ServerSettings settings_;
@@ -69,6 +80,8 @@ class PanelServer {
     Studio& studio_;
     PanelHost host_;
     bool opened_ = false;
+    ScenarioRecorder recorder_;
+    std::string recordingError_;
     httplib::Server server_;
     std::atomic<bool> stopping_{false};
     std::atomic<int> streams_{0};

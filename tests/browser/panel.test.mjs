@@ -6,9 +6,9 @@
 // Everything talks to 127.0.0.1 only.
 import { test, before, after } from "node:test";
 import assert from "node:assert/strict";
-import { spawn } from "node:child_process";
+import { spawn, spawnSync } from "node:child_process";
 import { createServer } from "node:http";
-import { mkdirSync } from "node:fs";
+import { mkdirSync, readFileSync } from "node:fs";
 import path from "node:path";
 import { fileURLToPath } from "node:url";
 import { chromium } from "playwright-core";
@@ -114,6 +114,23 @@ test("the typical take, from the feed button to the crosspoint", async () => {
   await until(async () => (await page.textContent("#summary")).includes("last take: source 17 to destination 193"), "the last take");
   const transcript = await page.locator("#transcript").textContent();
   assert.match(transcript, /script> RC 5 17 193 ',2' 0/);
+});
+
+test("Save as scenario downloads the session, and panel-host run replays it green", async () => {
+  const [download] = await Promise.all([page.waitForEvent("download"), page.click("#save-scenario")]);
+  assert.equal(download.suggestedFilename(), "recorded.scenario");
+  mkdirSync(artefacts, { recursive: true });
+  const saved = path.join(artefacts, "recorded.scenario");
+  await download.saveAs(saved);
+  const text = readFileSync(saved, "utf8");
+  assert.match(text, /^press OS_3$/m);
+  assert.match(text, /^pick SourceSel 17$/m);
+  assert.match(text, /^expect RC 5 17 193 ',2' 0$/m);
+  assert.match(text, /^wait \d+$/m);
+  const replay = spawnSync(path.join(build, "panel_host/panel-host"),
+    ["run", path.join(build, "panels/Studio_A/PELDAN/PELDAN.so"), saved], { encoding: "utf8" });
+  assert.equal(replay.status, 0, replay.stdout + replay.stderr);
+  assert.match(replay.stdout, /0 failed expectations, 0 breaches/);
 });
 
 test("a router change on destination 12 reaches label UMD_1", async () => {

@@ -258,6 +258,61 @@ TEST_F(PanelServerTest, SigtermStopsItWithinASecondWithClientsAttached) {
         close(fd);
 }
 
+// An operator's session, recorded as it goes and completed on SIGTERM, replays
+// green on the library it was made with and red on one that routes elsewhere.
+TEST_F(PanelServerTest, ARecordedSessionReplaysGreenAndTurnsRedOnAChangedLibrary) {
+    std::string recording = folder + "/session.scenario";
+    start({"--record", recording});
+    auto pick = [&](const std::string& control, const std::string& value) {
+        return client->Post("/api/pick", json{{"control", control}, {"value", value}}.dump(),
+                            "application/json");
+    };
+    ASSERT_EQ(press("OS_4")->status, 200);
+    ASSERT_EQ(pick("SourceSel", "17")->status, 200);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1300)); // Take flashes meanwhile
+    ASSERT_EQ(press("Take")->status, 200);
+    ASSERT_EQ(client->Post("/api/route", json{{"destination", 12}, {"source", 3}}.dump(),
+                           "application/json")
+                  ->status,
+              200);
+    ASSERT_EQ(client->Post("/api/parameter", json{{"message", "return=all"}}.dump(),
+                           "application/json")
+                  ->status,
+              200);
+    auto saved = client->Get("/api/scenario");
+    ASSERT_TRUE(saved);
+    EXPECT_EQ(saved->status, 200);
+    EXPECT_NE(saved->body.find("press OS_4\n"), std::string::npos) << saved->body;
+    server->stop();
+
+    std::ifstream in(recording, std::ios::binary);
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    for (const char* line : {"press OS_4\nexpect TP 'statesheet=KTSourceSelected' '1' 'OS_4'\n",
+                             "pick SourceSel 17\n", "expect RC 5 17 194 ',2' 0\n",
+                             "expect TP 'statesheet=KT_TakeLow' '1' 'Take'\n",
+                             "route 12 3\nexpect TP 'text=MIC 3' '1' 'UMD_1'\n",
+                             "param return=all\n", "# End of the recorded session.\n"})
+        EXPECT_NE(text.find(line), std::string::npos) << line << "\n" << text;
+    EXPECT_EQ(text.rfind(saved->body, 0), 0u) << "the page's text is the file's";
+
+    ShellResult green = shell(std::string(PANEL_HOST) + " run " + PELDAN_LIBRARY_PATH + " " +
+                                  recording,
+                              folder + "/green.log");
+    EXPECT_EQ(green.status, 0) << green.output;
+    ShellResult red = shell(std::string(PANEL_HOST) + " run " + PLANTED_DIVERGENCE + " " + recording,
+                            folder + "/red.log");
+    EXPECT_EQ(red.status, 1) << red.output;
+    EXPECT_NE(red.output.find("FAILED " + recording), std::string::npos) << red.output;
+
+    ShellResult unwritable = shell(std::string(PANEL_HOST) + " serve " + PELDAN_LIBRARY_PATH +
+                                       " --port " + std::to_string(freeLoopbackPort()) +
+                                       " --record " + folder + "/no/such/folder/x.scenario",
+                                   folder + "/bad.log");
+    EXPECT_EQ(unwritable.status, 2) << unwritable.output;
+    EXPECT_NE(unwritable.output.find("--record: cannot write"), std::string::npos)
+        << unwritable.output;
+}
+
 TEST_F(PanelServerTest, APortInUseIsAnError) {
     start();
     ShellResult second = shell(std::string(PANEL_HOST) + " serve " + PELDAN_LIBRARY_PATH +
