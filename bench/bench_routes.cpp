@@ -168,7 +168,8 @@ void sessions(benchmark::State& state) {
     bool failed = false;
     int first = 0;
     for (auto _ : state) {
-        double elapsed = timeSessions(PELDAN_DLL_FOLDER "/PELDAN.dll", layout, first, batch, failed);
+        double elapsed =
+            timeSessions(PELDAN_DLL_FOLDER "/PELDAN.dll", layout, first, batch, failed);
         nativeNs += timeSessions(PELDAN_SO_PATH, layout, first, batch, failed);
         emulatedNs += elapsed;
         first += batch;

@@ -24,8 +24,8 @@ std::size_t xmlCharacterAt(const std::string& s, std::size_t at) {
     }
     bool shortest = (length == 2 && code >= 0x80) || (length == 3 && code >= 0x800) ||
                     (length == 4 && code >= 0x10000);
-    bool allowed = (code < 0xD800 || code > 0xDFFF) && code != 0xFFFE && code != 0xFFFF &&
-                   code <= 0x10FFFF;
+    bool allowed =
+        (code < 0xD800 || code > 0xDFFF) && code != 0xFFFE && code != 0xFFFF && code <= 0x10FFFF;
     return shortest && allowed ? length : 0;
 }
 
@@ -89,8 +89,8 @@ std::string junitXml(const JUnitSuite& suite) {
     out += "<testsuites name=\"" + xmlText(suite.name) + "\"" + counts + ">\n";
     out += "  <testsuite name=\"" + xmlText(suite.name) + "\"" + counts + ">\n";
     for (const JUnitCase& c : suite.cases) {
-        out += "    <testcase name=\"" + xmlText(c.name) + "\" classname=\"" + xmlText(c.className) +
-               "\" time=\"" + seconds(c.seconds) + "\"";
+        out += "    <testcase name=\"" + xmlText(c.name) + "\" classname=\"" +
+               xmlText(c.className) + "\" time=\"" + seconds(c.seconds) + "\"";
         if (!c.failure && !c.error && !c.skipped && c.systemOut.empty()) {
             out += "/>\n";
             continue;

@@ -3,10 +3,10 @@
 #include "child_process.h"
 #include "exit_status.h"
 #include "host_startup.h"
-#include "panel_host.h"
-#include "scenario.h"
 #include "open_script_route.h"
+#include "panel_host.h"
 #include "run_junit.h"
+#include "scenario.h"
 #include "studio.h"
 
 #include <chrono>
@@ -134,16 +134,17 @@ int runScenarios(const RunOptions& options) {
     int status = statusOf(end);
     if (end.kind != ChildEnd::finished) {
         std::string where = stepName(end.step, steps);
-        for (const std::string& line : {"panel-host: the script " + end.describe() + " in " + where,
-                                        "panel-host: " + std::to_string(steps.size()) +
-                                            " steps, stopped in " + where}) {
+        for (const std::string& line :
+             {"panel-host: the script " + end.describe() + " in " + where,
+              "panel-host: " + std::to_string(steps.size()) + " steps, stopped in " + where}) {
             printLine(line);
             recorder.add(line);
         }
     }
-    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     if (junit && !writeJUnit(options.junitFile, recorder.suite(options.library, options.scenarios,
-                                                                steps, end, status, seconds))) {
+                                                               steps, end, status, seconds))) {
         std::cerr << "panel-host: cannot write " << options.junitFile << "\n";
         return status == passed ? badInput : status;
     }

@@ -66,8 +66,12 @@ std::string caseName(const std::string& file) {
 
 } // namespace
 
-void sendStepBegun(int fd, std::int64_t step) { send(fd, 'S', std::to_string(step)); }
-void sendTranscriptLine(int fd, const std::string& line) { send(fd, 'L', line); }
+void sendStepBegun(int fd, std::int64_t step) {
+    send(fd, 'S', std::to_string(step));
+}
+void sendTranscriptLine(int fd, const std::string& line) {
+    send(fd, 'L', line);
+}
 
 void RunRecorder::take(const char* bytes, std::size_t size) {
     pending_.append(bytes, size);
@@ -122,7 +126,8 @@ JUnitSuite RunRecorder::suite(const std::string& library, const std::vector<std:
     }
     // The run stopped: the file it stopped in has the error, the ones after it were not played.
     std::size_t stopped = fileOf(end.step, steps, files);
-    suite.cases[stopped].error = "the script " + end.describe() + " in " + stepText(end.step, steps);
+    suite.cases[stopped].error =
+        "the script " + end.describe() + " in " + stepText(end.step, steps);
     suite.cases[stopped].details = *suite.cases[stopped].error;
     for (std::size_t i = stopped + 1; i < suite.cases.size(); ++i)
         suite.cases[i].skipped = "not played: the run stopped in " + caseName(files[stopped]);

@@ -63,7 +63,11 @@ int serve(const ServeOptions& options) {
         return 2;
     }
     std::string studioOption = options.studioFile.empty() ? "" : " --studio " + options.studioFile;
-    ServerSettings settings{options.bind, options.port, webRoot, "", options.recordFile,
+    ServerSettings settings{options.bind,
+                            options.port,
+                            webRoot,
+                            "",
+                            options.recordFile,
                             "# Recorded by panel-host serve from " + options.library + ".\n" +
                                 "# Replay: panel-host run " + options.library + studioOption +
                                 " THIS_FILE\n"};

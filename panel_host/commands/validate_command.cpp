@@ -1,16 +1,16 @@
 #include "validate_command.h"
 
 #include "exit_status.h"
-#include "junit_report.h"
 #include "failure_scenario.h"
+#include "junit_report.h"
+#include "outcome_frames.h"
+#include "panel_choice.h"
 #include "panel_layout.h"
 #include "session_batch.h"
 #include "session_generator.h"
+#include "session_reach.h"
 #include "session_shrinker.h"
 #include "validate_report.h"
-#include "outcome_frames.h"
-#include "panel_choice.h"
-#include "session_reach.h"
 #include "worker_pool.h"
 
 #include <nlohmann/json.hpp>
@@ -20,8 +20,8 @@
 #include <fstream>
 #include <iostream>
 #include <map>
-#include <thread>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -100,7 +100,8 @@ class Validation {
     int choosePanelToDrive() {
         PanelChoice choice;
         std::string why;
-        if (!choosePanel(options_.library, options_.layoutFile, options_.hangTimeoutMs, choice, why)) {
+        if (!choosePanel(options_.library, options_.layoutFile, options_.hangTimeoutMs, choice,
+                         why)) {
             std::cerr << "panel-host: " << why << "\n";
             return badInput;
         }
@@ -183,7 +184,8 @@ class Validation {
     // work worth spreading for a fast native library.
     std::string playBatch(const BatchResult& batch) const {
         std::vector<Lines> sessions = linesOf(batch);
-        std::vector<SessionOutcome> mine = runSessionBatch(settingsFor(options_.library), sessions, nullptr);
+        std::vector<SessionOutcome> mine =
+            runSessionBatch(settingsFor(options_.library), sessions, nullptr);
         std::vector<SessionOutcome> theirs;
         if (!options_.compare.empty() && !cannotLoadIn(mine))
             theirs = runSessionBatch(settingsFor(options_.compare), sessions, nullptr);
@@ -193,7 +195,8 @@ class Validation {
         // What passed alike needs no step records nor transcripts in the parent.
         for (size_t i = 0; i < mine.size(); ++i) {
             SessionOutcome* other = i < theirs.size() ? &theirs[i] : nullptr;
-            if (mine[i].failed || (other && (other->failed || other->transcript != mine[i].transcript)))
+            if (mine[i].failed ||
+                (other && (other->failed || other->transcript != mine[i].transcript)))
                 continue;
             mine[i].records.clear();
             mine[i].transcript.clear();
@@ -237,8 +240,9 @@ class Validation {
         std::vector<BatchResult> batches((static_cast<size_t>(count) + batchSize - 1) / batchSize);
         for (size_t b = 0; b < batches.size(); ++b) {
             batches[b].first = first + static_cast<int>(b * batchSize);
-            batches[b].count = std::min(first + count, batches[b].first + static_cast<int>(batchSize)) -
-                               batches[b].first;
+            batches[b].count =
+                std::min(first + count, batches[b].first + static_cast<int>(batchSize)) -
+                batches[b].first;
         }
         std::vector<std::optional<std::string>> played = runInWorkers(
             batches.size(), jobs(), [&](size_t b) { return playBatch(batches[b]); },
@@ -440,9 +444,16 @@ class Validation {
         std::string className = "panel-host.validate." + baseName(options_.library);
         std::string run = "seed " + std::to_string(options_.seed) + ", level " +
                           std::to_string(options_.level) + ", sessions " +
-                          std::to_string(firstSession()) + " to " + std::to_string(endSession() - 1);
+                          std::to_string(firstSession()) + " to " +
+                          std::to_string(endSession() - 1);
         if (failures_.empty()) {
-            suite.cases.push_back({"no failures (" + run + ")", className, seconds_, {}, {}, {}, "",
+            suite.cases.push_back({"no failures (" + run + ")",
+                                   className,
+                                   seconds_,
+                                   {},
+                                   {},
+                                   {},
+                                   "",
                                    std::to_string(steps_) + " steps, controls exercised " +
                                        std::to_string(reach_.controls.size()) + " of " +
                                        std::to_string(layout_.controls.size()) + "\n"});
@@ -454,14 +465,14 @@ class Validation {
             if (added)
                 suite.cases.push_back({f.kind, className, 0, f.message, {}, {}, "", ""});
             JUnitCase& c = suite.cases[at->second];
-            c.details += "session " + std::to_string(f.session) + " (" + run + "): " +
-                         stepLine(sessionLines(f.session),
-                                  f.shrunkSteps < 0 ? f.step : f.foundStep) +
-                         ": " +
-                         (f.shrunkSteps < 0 ? f.message : f.foundMessage) +
-                         (f.scenarioFile.empty() ? "" : "\n  replay: panel-host run " +
-                                                            options_.library + " " + f.scenarioFile) +
-                         "\n";
+            c.details +=
+                "session " + std::to_string(f.session) + " (" + run + "): " +
+                stepLine(sessionLines(f.session), f.shrunkSteps < 0 ? f.step : f.foundStep) + ": " +
+                (f.shrunkSteps < 0 ? f.message : f.foundMessage) +
+                (f.scenarioFile.empty()
+                     ? ""
+                     : "\n  replay: panel-host run " + options_.library + " " + f.scenarioFile) +
+                "\n";
         }
         return suite;
     }

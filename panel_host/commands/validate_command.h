@@ -20,9 +20,9 @@ struct ValidateOptions {
     std::string outFolder = "validate-failures";
     std::string jsonFile;
     int hangTimeoutMs = 5000;
-    int maxShrunk = 5; // failures shrunk and saved; the rest are only listed
-    int jobs = 0;      // batches played at once; 0: one a core
-    std::string shard; // "K/N": only the K-th of N equal parts of the sessions
+    int maxShrunk = 5;      // failures shrunk and saved; the rest are only listed
+    int jobs = 0;           // batches played at once; 0: one a core
+    std::string shard;      // "K/N": only the K-th of N equal parts of the sessions
     std::string layoutFile; // the panel to drive, over the one the script shows
     std::string junitFile;  // a JUnit report: a test case a kind of failure
 };

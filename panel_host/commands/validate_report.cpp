@@ -158,10 +158,9 @@ bool mergeReports(std::vector<ValidateReport> parts, ValidateReport& whole, std:
               std::to_string(first.totalSessions) + " sessions";
         return false;
     }
-    std::stable_sort(whole.failures.begin(), whole.failures.end(),
-                     [](const ReportedFailure& a, const ReportedFailure& b) {
-                         return a.session < b.session;
-                     });
+    std::stable_sort(
+        whole.failures.begin(), whole.failures.end(),
+        [](const ReportedFailure& a, const ReportedFailure& b) { return a.session < b.session; });
     whole.stepKinds = kinds;
     whole.exercisedControls.assign(controls.begin(), controls.end());
     whole.shardIndex = whole.shardCount = 1;

@@ -12,12 +12,12 @@
 
 struct ReportedFailure {
     int session = 0;
-    int step = 0;          // in the session as generated, whether or not it was shrunk
+    int step = 0; // in the session as generated, whether or not it was shrunk
     std::string kind;
-    std::string message;   // as it failed in the session as generated
-    std::string scenario;  // the saved shrunk scenario, empty when not shrunk
-    int shrunkSteps = -1;  // steps of the shrunk scenario; -1: not shrunk
-    int shrunkStep = -1;   // where the shrunk scenario fails
+    std::string message;  // as it failed in the session as generated
+    std::string scenario; // the saved shrunk scenario, empty when not shrunk
+    int shrunkSteps = -1; // steps of the shrunk scenario; -1: not shrunk
+    int shrunkStep = -1;  // where the shrunk scenario fails
 };
 
 struct ValidateReport {
@@ -26,18 +26,18 @@ struct ValidateReport {
     std::uint64_t seed = 1;
     int level = 1;
     int stepsPerSession = 100;
-    int totalSessions = 0;  // of the whole run
-    int shardIndex = 1;     // 1..shardCount
+    int totalSessions = 0; // of the whole run
+    int shardIndex = 1;    // 1..shardCount
     int shardCount = 1;
-    int firstSession = 0;   // this report's sessions: [firstSession, endSession)
+    int firstSession = 0; // this report's sessions: [firstSession, endSession)
     int endSession = 0;
     long long steps = 0;
     double seconds = 0;
     std::vector<ReportedFailure> failures; // by session
-    std::string panelLayout;                // the layout driven
+    std::string panelLayout;               // the layout driven
     int panelControls = 0;
-    std::map<std::string, long long> stepKinds;  // steps played, by kind
-    std::vector<std::string> exercisedControls;  // controls that got an event, sorted
+    std::map<std::string, long long> stepKinds; // steps played, by kind
+    std::vector<std::string> exercisedControls; // controls that got an event, sorted
 };
 
 nlohmann::json reportJson(const ValidateReport& report);

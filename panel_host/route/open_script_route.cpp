@@ -35,7 +35,9 @@ bool readMagic(const std::string& path, std::string& magic, std::string& error) 
 }
 
 LibraryKind kindOf(const std::string& magic) {
-    if (magic.size() == 4 && magic == std::string("\x7f" "ELF", 4))
+    if (magic.size() == 4 && magic == std::string("\x7f"
+                                                  "ELF",
+                                                  4))
         return LibraryKind::elf;
     if (magic.size() >= 2 && magic.compare(0, 2, "MZ") == 0)
         return LibraryKind::pe;

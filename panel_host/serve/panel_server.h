@@ -28,7 +28,7 @@ struct ServerSettings {
     std::string bind = "127.0.0.1";
     int port = 8080;
     std::string webRoot;
-    std::string token; // required off loopback; empty: none
+    std::string token;        // required off loopback; empty: none
     std::string recordFile;   // the operator's session as a scenario; empty: kept in memory only
     std::string recordHeader; // the recording's first lines (comments)
 };

@@ -15,8 +15,8 @@ struct LayoutControl {
     std::string id;
     std::string kind; // button, selector, list, label
     std::string caption;
-    int destination = 0;            // labels: the router destination they show
-    std::vector<LayoutItem> items;  // lists: the entries; selectors: the pages
+    int destination = 0;           // labels: the router destination they show
+    std::vector<LayoutItem> items; // lists: the entries; selectors: the pages
 };
 
 struct PanelLayout {

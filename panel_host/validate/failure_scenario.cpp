@@ -4,7 +4,6 @@
 
 #include <sstream>
 
-
 std::string failureScenario(const FailureStory& story, const std::vector<std::string>& lines,
                             const SessionOutcome& expectations, int expectUpTo) {
     std::ostringstream out;
@@ -19,8 +18,7 @@ std::string failureScenario(const FailureStory& story, const std::vector<std::st
         out << line << "\n";
         if (line.rfind("startup ", 0) == 0)
             continue;
-        if (step < expectUpTo && static_cast<size_t>(step) < expectations.records.size())
-        {
+        if (step < expectUpTo && static_cast<size_t>(step) < expectations.records.size()) {
             const StepRecord& record = expectations.records[static_cast<size_t>(step)];
             out << expectLines(record.commands, record.parameter, record.reply);
         }

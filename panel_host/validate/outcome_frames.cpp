@@ -111,7 +111,6 @@ bool decodeOutcome(const std::string& bytes, SessionOutcome& outcome) {
     return in.text(outcome.shownLayout);
 }
 
-
 std::string encodeOutcomes(const std::vector<SessionOutcome>& outcomes) {
     std::string bytes;
     std::int64_t count = static_cast<std::int64_t>(outcomes.size());

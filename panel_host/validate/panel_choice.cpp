@@ -38,7 +38,8 @@ bool choosePanel(const std::string& library, const std::string& layoutFile, int 
         choice = {PanelLayout{}, "", probe.message, true};
         return true;
     }
-    if (!probe.shownLayout.empty() && readChoice(probe.shownLayout, "the script's PS", choice, ignored))
+    if (!probe.shownLayout.empty() &&
+        readChoice(probe.shownLayout, "the script's PS", choice, ignored))
         return true;
     std::string beside = library.substr(0, library.find_last_of('.')) + ".vesk_ui";
     if (readChoice(beside, "beside the library (the script showed none)", choice, ignored))

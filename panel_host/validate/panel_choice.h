@@ -8,8 +8,8 @@
 
 struct PanelChoice {
     PanelLayout layout;
-    std::string file;   // where it was read from; empty: no panel
-    std::string source; // how it was found, for people
+    std::string file;        // where it was read from; empty: no panel
+    std::string source;      // how it was found, for people
     bool cannotLoad = false; // the library could not be loaded at all; `source` says why
 };
 

@@ -26,7 +26,8 @@ std::string controlOf(const std::vector<std::string>& w, const PanelLayout& layo
 void SessionReach::add(const std::vector<std::string>& lines, const SessionOutcome& outcome,
                        const PanelLayout& layout) {
     long long played = 0;
-    long long limit = outcome.failed ? outcome.failedStep + 1 : static_cast<long long>(lines.size());
+    long long limit =
+        outcome.failed ? outcome.failedStep + 1 : static_cast<long long>(lines.size());
     for (const std::string& line : lines) {
         if (line.rfind("startup ", 0) == 0)
             continue;

@@ -1,9 +1,9 @@
 #include "session_runner.h"
 
 #include "host_startup.h"
+#include "open_script_route.h"
 #include "panel_host.h"
 #include "scenario.h"
-#include "open_script_route.h"
 #include "studio.h"
 
 namespace {

@@ -2,10 +2,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <csignal>
 #include <poll.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
@@ -68,7 +68,8 @@ std::vector<std::optional<std::string>>
 runInWorkers(std::size_t count, int jobs, const std::function<std::string(std::size_t)>& work,
              const std::function<void(std::size_t)>& onPiece) {
     std::vector<std::optional<std::string>> out(count);
-    std::size_t workers = std::min<std::size_t>(count, jobs < 1 ? 1 : static_cast<std::size_t>(jobs));
+    std::size_t workers =
+        std::min<std::size_t>(count, jobs < 1 ? 1 : static_cast<std::size_t>(jobs));
     if (workers <= 1) {
         for (std::size_t i = 0; i < count; ++i) {
             out[i] = work(i);

@@ -28,8 +28,8 @@ class JUnit : public ::testing::Test {
     }
     // The report is valid against the JUnit schema, checked by xmllint.
     void expectValid(const std::string& path) {
-        ShellResult check = shell("xmllint --noout --schema " JUNIT_SCHEMA " " + path,
-                                  folder + "/xmllint.txt");
+        ShellResult check =
+            shell("xmllint --noout --schema " JUNIT_SCHEMA " " + path, folder + "/xmllint.txt");
         EXPECT_EQ(check.status, 0) << check.output << "\n" << read(path);
     }
 
@@ -38,7 +38,8 @@ class JUnit : public ::testing::Test {
 };
 
 TEST_F(JUnit, RunHasACaseAScenarioFileFailingAtItsFirstFailure) {
-    std::string good = write("good.scenario", "press OS_3\nexpect TP 'statesheet=KTSourceSelected' '1' 'OS_3'\n");
+    std::string good =
+        write("good.scenario", "press OS_3\nexpect TP 'statesheet=KTSourceSelected' '1' 'OS_3'\n");
     std::string bad = write("bad.scenario", "press Take\nexpect RC 9 9 9\n");
     std::string later = write("later.scenario", "press Clear\n");
     std::string report = folder + "/run.xml";
@@ -66,9 +67,10 @@ TEST_F(JUnit, RunHasACaseAScenarioFileFailingAtItsFirstFailure) {
 TEST_F(JUnit, RunReportsACrashABadLineAndALibraryThatCannotLoad) {
     std::string go = write("go.scenario", "press Go\n");
     std::string report = folder + "/crash.xml";
-    ShellResult crash = shell("PANEL_SCRIPT_MISBEHAVIOUR=crash " PANEL_HOST " run " UNRULY_LIBRARY
-                              " " + go + " " + go + " --junit " + report,
-                              folder + "/out.txt");
+    ShellResult crash =
+        shell("PANEL_SCRIPT_MISBEHAVIOUR=crash " PANEL_HOST " run " UNRULY_LIBRARY " " + go + " " +
+                  go + " --junit " + report,
+              folder + "/out.txt");
     EXPECT_EQ(crash.status, 4) << crash.output;
     expectValid(report);
     EXPECT_NE(read(report).find("<error message=\"the script crashed with signal 11"),
@@ -90,8 +92,9 @@ TEST_F(JUnit, RunReportsACrashABadLineAndALibraryThatCannotLoad) {
 // Label texts come from the router as the studio holds them: bytes that are
 // not UTF-8, control characters and markup must not break the report.
 TEST_F(JUnit, BytesThatAreNotUtf8OrNotXmlAreReplacedAndEscaped) {
-    std::string odd = write("odd.scenario", std::string("revertive 7 12 \xff\x01<&\"]]>\xc3\x28\n") +
-                                                "expect nothing-at-all\n");
+    std::string odd =
+        write("odd.scenario",
+              std::string("revertive 7 12 \xff\x01<&\"]]>\xc3\x28\n") + "expect nothing-at-all\n");
     std::string report = folder + "/odd.xml";
     panelHost("run " PELDAN_LIBRARY_PATH " " + odd + " --junit " + report);
     expectValid(report);
@@ -110,11 +113,13 @@ TEST_F(JUnit, ValidateHasACaseAKindOfFailureWithItsSessionsAndReplays) {
     std::string xml = read(report);
     EXPECT_NE(xml.find("<testcase name=\"crashed with signal 11\""), std::string::npos) << xml;
     EXPECT_NE(xml.find("(seed 7, level 1, sessions 0 to 59)"), std::string::npos) << xml;
-    EXPECT_NE(xml.find("replay: panel-host run " PLANTED_CRASH " " + folder + "/found/seed-7-session-"),
-              std::string::npos)
+    EXPECT_NE(
+        xml.find("replay: panel-host run " PLANTED_CRASH " " + folder + "/found/seed-7-session-"),
+        std::string::npos)
         << xml;
 
-    ShellResult clean = panelHost("validate " PELDAN_LIBRARY_PATH " --sessions 10 --junit " + report);
+    ShellResult clean =
+        panelHost("validate " PELDAN_LIBRARY_PATH " --sessions 10 --junit " + report);
     EXPECT_EQ(clean.status, 0) << clean.output;
     expectValid(report);
     EXPECT_NE(read(report).find("tests=\"1\" failures=\"0\" errors=\"0\""), std::string::npos);

@@ -20,15 +20,16 @@ ValidateReport shard(int index, int count, int first, int end, std::vector<int> 
     r.steps = 100LL * (end - first);
     r.seconds = index;
     for (int session : failedSessions)
-        r.failures.push_back({session, 3, "crashed with signal 11", "the script crashed", "", -1, -1});
+        r.failures.push_back(
+            {session, 3, "crashed with signal 11", "the script crashed", "", -1, -1});
     return r;
 }
 
 TEST(ValidateReport, ShardsMergeIntoTheWholeRunInSessionOrder) {
     ValidateReport whole;
     std::string why;
-    ASSERT_TRUE(mergeReports({shard(2, 2, 100, 200, {150, 101}), shard(1, 2, 0, 100, {7})}, whole,
-                             why))
+    ASSERT_TRUE(
+        mergeReports({shard(2, 2, 100, 200, {150, 101}), shard(1, 2, 0, 100, {7})}, whole, why))
         << why;
     EXPECT_EQ(whole.steps, 20000);
     EXPECT_EQ(whole.seconds, 2); // the slowest part

@@ -58,8 +58,8 @@ TEST_F(AlarmTest, AckAndFourReadValuesAndResetTheOnesOutOfRange) {
 
 TEST_F(AlarmTest, UnderLevelFourOnlyValuesOutsideZeroAndTwoToFiveAreReset) {
     const std::vector<std::pair<const char*, bool>> cases = {
-        {"1", true}, {"6", true}, {"-1", true}, {"100", true},
-        {"0", false}, {"2", false}, {"3", false}, {"4", false}, {"5", false}};
+        {"1", true},  {"6", true},  {"-1", true}, {"100", true}, {"0", false},
+        {"2", false}, {"3", false}, {"4", false}, {"5", false}};
     for (const auto& [value, reset] : cases) {
         values((std::string("value=") + value).c_str(), "value=0");
         Commands sent = event("AckAll", "button=pressed");
@@ -72,8 +72,9 @@ TEST_F(AlarmTest, OtherLevelsWriteWithoutReading) {
     EXPECT_EQ(event("ActionAll", "alarm=7"),
               (Commands{"XI '1' 'alm_'", "TP 'alarm=7' '1' 'alm_1'", "TP 'value=7' '1' 'alm_1'",
                         "TP 'alarm=7' '1' 'alm_2'", "TP 'value=7' '1' 'alm_2'"}));
-    EXPECT_EQ(event("ActionAll", "alarm=12"),
-              (Commands{"XI '1' 'alm_'", "TP 'alarm=12' '1' 'alm_1'", "TP 'alarm=12' '1' 'alm_2'"}));
+    EXPECT_EQ(
+        event("ActionAll", "alarm=12"),
+        (Commands{"XI '1' 'alm_'", "TP 'alarm=12' '1' 'alm_1'", "TP 'alarm=12' '1' 'alm_2'"}));
     EXPECT_EQ(event("ActionAll", "alarm="),
               (Commands{"XI '1' 'alm_'", "TP 'alarm=' '1' 'alm_1'", "TP 'alarm=' '1' 'alm_2'"}));
     EXPECT_EQ(event("ActionAll", "alarm=x"),

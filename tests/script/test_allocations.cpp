@@ -32,7 +32,9 @@ TEST(Allocations, NumericCommandsAllocateNothing) {
     const std::vector<Path> paths = {
         {"routerRegister", [](ProbeScript& s) { s.routerRegister(7, 12, 21, false); }},
         {"routerRegister add",
-         [](ProbeScript& s) { s.routerRegister(-2147483647 - 1, -2147483647 - 1, 2147483647, true); }},
+         [](ProbeScript& s) {
+             s.routerRegister(-2147483647 - 1, -2147483647 - 1, 2147483647, true);
+         }},
         {"routerPoll", [](ProbeScript& s) { s.routerPoll(7, 12, 21); }},
         {"routerUnregister", [](ProbeScript& s) { s.routerUnregister(7); }},
         {"timerStart", [](ProbeScript& s) { s.timerStart(1, 1000); }},

@@ -36,7 +36,8 @@ TEST_F(CommandTest, EachCommandTextIsExact) {
          "PS '1' 'f.ui' 'extra'"},
         {"textPut four", [](ProbeScript& s) { s.textPut("text", "ABC", "1", "UMD_1"); },
          "TP 'text=ABC' '1' 'UMD_1'"},
-        {"textPut three", [](ProbeScript& s) { s.textPut("button.001=released", "1", "GrpSelect"); },
+        {"textPut three",
+         [](ProbeScript& s) { s.textPut("button.001=released", "1", "GrpSelect"); },
          "TP 'button.001=released' '1' 'GrpSelect'"},
         {"textPut quote unescaped", [](ProbeScript& s) { s.textPut("text", "it's", "1", "a b"); },
          "TP 'text=it's' '1' 'a b'"},
@@ -45,17 +46,24 @@ TEST_F(CommandTest, EachCommandTextIsExact) {
         {"getDev", [](ProbeScript& s) { s.getDev("DUD Audio Router", nullptr, nullptr); },
          "SD 'DUD Audio Router'"},
         {"getIdList", [](ProbeScript& s) { s.getIdList("1", "alm_"); }, "XI '1' 'alm_'"},
-        {"textGet", [](ProbeScript& s) { vesk_string r; s.textGet("value", "1", "alm_1", r); },
+        {"textGet",
+         [](ProbeScript& s) {
+             vesk_string r;
+             s.textGet("value", "1", "alm_1", r);
+         },
          "TG '1' 'alm_1' 'value'"},
         {"routerCrosspoint off", [](ProbeScript& s) { s.routerCrosspoint(5, 17, 193, "2", false); },
          "RC 5 17 193 ',2' 0"},
         {"routerCrosspoint on", [](ProbeScript& s) { s.routerCrosspoint(-1, 0, 7, "", true); },
          "RC -1 0 7 ',' 1"},
-        {"routerRegister", [](ProbeScript& s) { s.routerRegister(7, 12, 21, false); }, "RR 7 12 21"},
+        {"routerRegister", [](ProbeScript& s) { s.routerRegister(7, 12, 21, false); },
+         "RR 7 12 21"},
         {"routerRegister add", [](ProbeScript& s) { s.routerRegister(7, 12, 21, true); },
          "RR 7 12 21 'ADD'"},
         {"routerRegister longest",
-         [](ProbeScript& s) { s.routerRegister(-2147483647 - 1, -2147483647 - 1, -2147483647 - 1, true); },
+         [](ProbeScript& s) {
+             s.routerRegister(-2147483647 - 1, -2147483647 - 1, -2147483647 - 1, true);
+         },
          "RR -2147483648 -2147483648 -2147483648 'ADD'"},
         {"routerPoll", [](ProbeScript& s) { s.routerPoll(7, 12, 21); }, "RP 7 12 21"},
         {"routerPoll long", [](ProbeScript& s) { s.routerPoll(-2147483647, 2147483647, -5); },
@@ -112,8 +120,12 @@ struct DevCase {
 
 TEST_F(CommandTest, GetDevReadsTwoNumbersAndHandsTheReplyBack) {
     const std::vector<DevCase> cases = {
-        {"12 7", true, 12, 7},  {"5", true, 5, 0},      {"", true, 0, 0},
-        {"'5' 6", true, 0, 5},  {"x y", true, 0, 0},    {" -3 +4", true, 0, -3},
+        {"12 7", true, 12, 7},
+        {"5", true, 5, 0},
+        {"", true, 0, 0},
+        {"'5' 6", true, 0, 5},
+        {"x y", true, 0, 0},
+        {" -3 +4", true, 0, -3},
         {"99999999999 -99999999999", true, 2147483647, -2147483647 - 1},
         {nullptr, false, 0, 0},
     };
@@ -192,8 +204,9 @@ TEST_F(TextGetTest, AMismatchWritesTheDiagnosticAndYieldsEmpty) {
 
 TEST(Debug, FillsNinePlaceholdersInOrder) {
     std::vector<std::string> lines;
-    setDebugOutputSink([](const char* t, void* l) { static_cast<std::vector<std::string>*>(l)->push_back(t); },
-                       &lines);
+    setDebugOutputSink(
+        [](const char* t, void* l) { static_cast<std::vector<std::string>*>(l)->push_back(t); },
+        &lines);
     ProbeScript script(nullptr, "");
     script.debug("%9%8%7%6%5%4%3%2%1", "a", "b", "c", "d", "e", "f", "g", "h", "i");
     setDebugOutputSink(nullptr, nullptr);

@@ -25,8 +25,8 @@ TEST(Dispatcher, RoutesEveryHostTypeToItsHandler) {
     EXPECT_EQ(script.callback(timerData(1), 4), nullptr);
     EXPECT_EQ(script.callback(&opaque, 6), nullptr);
     EXPECT_EQ(script.callback(nullptr, 7), nullptr);
-    EXPECT_EQ(script.calls, (Calls{"revertive 7 12 MIC 1", "control OS_3 button=pressed",
-                                   "timer 1", "notify6", "notify7 null"}));
+    EXPECT_EQ(script.calls, (Calls{"revertive 7 12 MIC 1", "control OS_3 button=pressed", "timer 1",
+                                   "notify6", "notify7 null"}));
     EXPECT_TRUE(host.commands().empty());
 }
 
@@ -74,7 +74,8 @@ TEST(Dispatcher, ControlEventsReachTheHandlerWhileAlarmHandlingIsOff) {
     ControlEvent ackAll("1", "AckAll", "button=pressed");
     script.callback(actionAll.data(), 2);
     script.callback(ackAll.data(), 2);
-    EXPECT_EQ(script.calls, (Calls{"control ActionAll alarm=ack", "control AckAll button=pressed"}));
+    EXPECT_EQ(script.calls,
+              (Calls{"control ActionAll alarm=ack", "control AckAll button=pressed"}));
 }
 
 TEST(Lifecycle, ConstructorStoresThePathAndSendsNothing) {

@@ -26,8 +26,7 @@ TEST_F(PanelTest, EachAudioRouterRevertiveWritesOneLabel) {
         {-7, 12, "negative", {}},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(revertive(c.device, c.index, c.text), c.expected)
-            << c.device << "/" << c.index;
+        EXPECT_EQ(revertive(c.device, c.index, c.text), c.expected) << c.device << "/" << c.index;
 }
 
 TEST_F(PanelTest, TwoRevertivesForOneDestinationKeepTheirOrder) {

@@ -68,7 +68,6 @@ struct Transition {
     std::string to;
 };
 
-
 class TransitionTable : public SelectionTest {
   protected:
     Commands deliver(const std::string& event) {
@@ -206,7 +205,8 @@ TEST_F(SelectionTest, FeedButtonsAreMarkedUnderTheRebuiltName) {
 TEST_F(SelectionTest, SourceZeroIsAChoiceAndNegativeDropsIt) {
     press("OS_1");
     EXPECT_EQ(pickSource("0"), (Commands{High, Start, Enable}));
-    EXPECT_EQ(press("Take"), (Commands{"RC 5 0 191 ',2' 0", ListReset, deselect(1), Stop, Disable}));
+    EXPECT_EQ(press("Take"),
+              (Commands{"RC 5 0 191 ',2' 0", ListReset, deselect(1), Stop, Disable}));
     pickSource("0");
     EXPECT_EQ(state(), "Source chosen");
     pickSource("-1");

@@ -12,7 +12,7 @@
 #include <string>
 
 extern "C" vesk_client_callback* load_vesk_client_script(vesk_client_callback* host,
-                                                        const char* path);
+                                                         const char* path);
 
 namespace {
 
@@ -33,7 +33,9 @@ class CountingHost : public vesk_client_callback {
     long handBacks = 0;
 };
 
-size_t bytesInUse() { return mallinfo2().uordblks; }
+size_t bytesInUse() {
+    return mallinfo2().uordblks;
+}
 
 // One round of the operator's and the studio's work: fifteen notifications.
 void oneRound(vesk_client_callback* panel, int round) {

@@ -7,9 +7,13 @@
 
 namespace {
 
-const Commands startupWithDevices = {
-    "PS '1' 'PELDAN.vesk_ui'", "CD '1' 'Take'", "TP 'button.001=released' '1' 'GrpSelect'",
-    "SD 'DUD VESK Packager'",  "SD 'DUD Audio Router'", "RR 7 12 21", "RP 7 12 21"};
+const Commands startupWithDevices = {"PS '1' 'PELDAN.vesk_ui'",
+                                     "CD '1' 'Take'",
+                                     "TP 'button.001=released' '1' 'GrpSelect'",
+                                     "SD 'DUD VESK Packager'",
+                                     "SD 'DUD Audio Router'",
+                                     "RR 7 12 21",
+                                     "RP 7 12 21"};
 
 TEST(Startup, SendsTheSevenCommandsInOrderThenTearsDown) {
     RecordingHost host;

@@ -7,7 +7,9 @@
 
 namespace {
 
-std::string text(const vesk_string& s) { return static_cast<const char*>(s); }
+std::string text(const vesk_string& s) {
+    return static_cast<const char*>(s);
+}
 
 std::vector<std::string> entries(const vesk_stringlist& list) {
     std::vector<std::string> out;
@@ -47,9 +49,12 @@ TEST(VeskString, SelfAssignmentAndAssignmentFromOwnTextKeepTheText) {
 }
 
 TEST(VeskString, DecimalFormsOfIntegers) {
-    const std::vector<std::pair<int, std::string>> cases = {
-        {0, "0"}, {1, "1"}, {-7, "-7"}, {193, "193"},
-        {2147483647, "2147483647"}, {-2147483647 - 1, "-2147483648"}};
+    const std::vector<std::pair<int, std::string>> cases = {{0, "0"},
+                                                            {1, "1"},
+                                                            {-7, "-7"},
+                                                            {193, "193"},
+                                                            {2147483647, "2147483647"},
+                                                            {-2147483647 - 1, "-2147483648"}};
     for (const auto& [n, expected] : cases) {
         EXPECT_EQ(text(vesk_string(n, 0, 0, 10)), expected);
         EXPECT_TRUE(vesk_string(expected.c_str()) == n) << expected;
@@ -68,10 +73,15 @@ TEST(VeskString, ComparisonsAreExactAndCaseSensitive) {
 }
 
 TEST(VeskString, ToIntReadsLikeAtoi) {
-    const std::vector<std::pair<std::string, int>> cases = {
-        {"17", 17},       {"  -4x", -4},        {"+9", 9},
-        {"abc", 0},       {"", 0},              {"12 7", 12},
-        {"-", 0},         {"99999999999", 2147483647}, {"-99999999999", -2147483647 - 1}};
+    const std::vector<std::pair<std::string, int>> cases = {{"17", 17},
+                                                            {"  -4x", -4},
+                                                            {"+9", 9},
+                                                            {"abc", 0},
+                                                            {"", 0},
+                                                            {"12 7", 12},
+                                                            {"-", 0},
+                                                            {"99999999999", 2147483647},
+                                                            {"-99999999999", -2147483647 - 1}};
     for (const auto& [input, expected] : cases) {
         vesk_string s(input.c_str());
         EXPECT_EQ(s.toInt(), expected) << input;
@@ -80,9 +90,13 @@ TEST(VeskString, ToIntReadsLikeAtoi) {
 }
 
 TEST(VeskString, FirstIntFindsTheFirstDigitRun) {
-    const std::vector<std::pair<std::string, int>> cases = {
-        {"OS_3", 3}, {"OS_03", 3}, {"OS_12b4", 12}, {"OS_", 0}, {"OS_-5", 5},
-        {"", 0},     {"OS_99999999999", 2147483647}};
+    const std::vector<std::pair<std::string, int>> cases = {{"OS_3", 3},
+                                                            {"OS_03", 3},
+                                                            {"OS_12b4", 12},
+                                                            {"OS_", 0},
+                                                            {"OS_-5", 5},
+                                                            {"", 0},
+                                                            {"OS_99999999999", 2147483647}};
     for (const auto& [input, expected] : cases)
         EXPECT_EQ(vesk_string(input.c_str()).firstInt(), expected) << input;
 }
@@ -150,8 +164,7 @@ TEST(VeskString, ConcatenationInEveryOrder) {
 TEST(VeskStringList, SplitKeepsEmptyPiecesAndAnEmptyTextIsEmpty) {
     EXPECT_EQ(entries(vesk_stringlist("alm_1,alm_2", ',')),
               (std::vector<std::string>{"alm_1", "alm_2"}));
-    EXPECT_EQ(entries(vesk_stringlist("a,,b,", ',')),
-              (std::vector<std::string>{"a", "", "b", ""}));
+    EXPECT_EQ(entries(vesk_stringlist("a,,b,", ',')), (std::vector<std::string>{"a", "", "b", ""}));
     EXPECT_EQ(entries(vesk_stringlist(",", ',')), (std::vector<std::string>{"", ""}));
     EXPECT_TRUE(entries(vesk_stringlist("", ',')).empty());
 }
@@ -167,7 +180,8 @@ TEST(VeskStringList, AppendJoinCopyAndGrowth) {
         expected.push_back(std::to_string(i));
     EXPECT_EQ(entries(copy), expected);
     vesk_stringlist two;
-    two << "notify=*" << "x";
+    two << "notify=*"
+        << "x";
     EXPECT_EQ(text(two.toString('\n')), "notify=*\nx");
     vesk_stringlist one;
     one << "only";

@@ -271,14 +271,15 @@ TEST_F(PanelServerTest, ARecordedSessionReplaysGreenAndTurnsRedOnAChangedLibrary
     ASSERT_EQ(pick("SourceSel", "17")->status, 200);
     std::this_thread::sleep_for(std::chrono::milliseconds(1300)); // Take flashes meanwhile
     ASSERT_EQ(press("Take")->status, 200);
-    ASSERT_EQ(client->Post("/api/route", json{{"destination", 12}, {"source", 3}}.dump(),
-                           "application/json")
+    ASSERT_EQ(client
+                  ->Post("/api/route", json{{"destination", 12}, {"source", 3}}.dump(),
+                         "application/json")
                   ->status,
               200);
-    ASSERT_EQ(client->Post("/api/parameter", json{{"message", "return=all"}}.dump(),
-                           "application/json")
-                  ->status,
-              200);
+    ASSERT_EQ(
+        client->Post("/api/parameter", json{{"message", "return=all"}}.dump(), "application/json")
+            ->status,
+        200);
     auto saved = client->Get("/api/scenario");
     ASSERT_TRUE(saved);
     EXPECT_EQ(saved->status, 200);
@@ -287,20 +288,21 @@ TEST_F(PanelServerTest, ARecordedSessionReplaysGreenAndTurnsRedOnAChangedLibrary
 
     std::ifstream in(recording, std::ios::binary);
     std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    for (const char* line : {"press OS_4\nexpect TP 'statesheet=KTSourceSelected' '1' 'OS_4'\n",
-                             "pick SourceSel 17\n", "expect RC 5 17 194 ',2' 0\n",
-                             "expect TP 'statesheet=KT_TakeLow' '1' 'Take'\n",
-                             "route 12 3\nexpect TP 'text=MIC 3' '1' 'UMD_1'\n",
-                             "param return=all\n", "# End of the recorded session.\n"})
+    for (const char* line :
+         {"press OS_4\nexpect TP 'statesheet=KTSourceSelected' '1' 'OS_4'\n", "pick SourceSel 17\n",
+          "expect RC 5 17 194 ',2' 0\n", "expect TP 'statesheet=KT_TakeLow' '1' 'Take'\n",
+          "route 12 3\nexpect TP 'text=MIC 3' '1' 'UMD_1'\n", "param return=all\n",
+          "# End of the recorded session.\n"})
         EXPECT_NE(text.find(line), std::string::npos) << line << "\n" << text;
     EXPECT_EQ(text.rfind(saved->body, 0), 0u) << "the page's text is the file's";
 
-    ShellResult green = shell(std::string(PANEL_HOST) + " run " + PELDAN_LIBRARY_PATH + " " +
-                                  recording,
-                              folder + "/green.log");
+    ShellResult green =
+        shell(std::string(PANEL_HOST) + " run " + PELDAN_LIBRARY_PATH + " " + recording,
+              folder + "/green.log");
     EXPECT_EQ(green.status, 0) << green.output;
-    ShellResult red = shell(std::string(PANEL_HOST) + " run " + PLANTED_DIVERGENCE + " " + recording,
-                            folder + "/red.log");
+    ShellResult red =
+        shell(std::string(PANEL_HOST) + " run " + PLANTED_DIVERGENCE + " " + recording,
+              folder + "/red.log");
     EXPECT_EQ(red.status, 1) << red.output;
     EXPECT_NE(red.output.find("FAILED " + recording), std::string::npos) << red.output;
 

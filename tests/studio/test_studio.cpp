@@ -12,13 +12,24 @@
 namespace {
 
 TEST(HostCommandParser, AcceptsEveryCommandTheScriptSends) {
-    const std::vector<std::string> good = {
-        "PS '1' '/p/PELDAN.vesk_ui'", "PS '1' 'f' 'third'", "TP 'text=it's' '1' 'UMD_1'",
-        "TP 'a' 'b' 'c' '1' 'C'",     "TG '1' 'alm_1' 'value'", "CE '1' 'Take'",
-        "CD '1' 'Take'",              "SD 'DUD Audio Router'", "XI '1' 'alm_'",
-        "RC 5 17 193 ',2' 0",         "RC -1 0 7 ',' 1",       "RR 7 12 21",
-        "RR 7 12 21 'ADD'",           "RP 0 12 21",            "RU -2147483648",
-        "ET 1 1000",                  "ET 4",                  "AS"};
+    const std::vector<std::string> good = {"PS '1' '/p/PELDAN.vesk_ui'",
+                                           "PS '1' 'f' 'third'",
+                                           "TP 'text=it's' '1' 'UMD_1'",
+                                           "TP 'a' 'b' 'c' '1' 'C'",
+                                           "TG '1' 'alm_1' 'value'",
+                                           "CE '1' 'Take'",
+                                           "CD '1' 'Take'",
+                                           "SD 'DUD Audio Router'",
+                                           "XI '1' 'alm_'",
+                                           "RC 5 17 193 ',2' 0",
+                                           "RC -1 0 7 ',' 1",
+                                           "RR 7 12 21",
+                                           "RR 7 12 21 'ADD'",
+                                           "RP 0 12 21",
+                                           "RU -2147483648",
+                                           "ET 1 1000",
+                                           "ET 4",
+                                           "AS"};
     for (const std::string& text : good) {
         std::string why;
         EXPECT_TRUE(parseHostCommand(text, why).has_value()) << text << ": " << why;
@@ -32,11 +43,25 @@ TEST(HostCommandParser, AcceptsEveryCommandTheScriptSends) {
 }
 
 TEST(HostCommandParser, RefusesWhatAStrictHostCannotRead) {
-    const std::vector<std::string> bad = {
-        "",           "PS",           "ZZ 'x'",       "PS '1'",          "TP 'a' '1'",
-        "CE 1 Take",  "CE '1' 'Take", "RR 7 12",      "RR 7 012 21",     "RP 7 12 21 22",
-        "RU 7x",      "ET",           "ET 1 2 3",     "RC 5 17 193 2 0", "RC 5 17 193 ',2' 2",
-        "RU 2147483648", "RU -0",     "TG '1' 'a'b' 'c'", "ET  1"};
+    const std::vector<std::string> bad = {"",
+                                          "PS",
+                                          "ZZ 'x'",
+                                          "PS '1'",
+                                          "TP 'a' '1'",
+                                          "CE 1 Take",
+                                          "CE '1' 'Take",
+                                          "RR 7 12",
+                                          "RR 7 012 21",
+                                          "RP 7 12 21 22",
+                                          "RU 7x",
+                                          "ET",
+                                          "ET 1 2 3",
+                                          "RC 5 17 193 2 0",
+                                          "RC 5 17 193 ',2' 2",
+                                          "RU 2147483648",
+                                          "RU -0",
+                                          "TG '1' 'a'b' 'c'",
+                                          "ET  1"};
     for (const std::string& text : bad) {
         std::string why;
         EXPECT_FALSE(parseHostCommand(text, why).has_value()) << text;
@@ -89,9 +114,10 @@ TEST(StudioTimers, TickInTimeOrder) {
     std::vector<std::pair<long long, int>> ticks;
     while (auto id = studio.nextTick(2000))
         ticks.push_back({studio.now(), *id});
-    EXPECT_EQ(ticks, (std::vector<std::pair<long long, int>>{
-                         {300, 2}, {600, 2}, {900, 2}, {1000, 1}, {1200, 2}, {1500, 2},
-                         {1800, 2}, {2000, 1}}));
+    EXPECT_EQ(
+        ticks,
+        (std::vector<std::pair<long long, int>>{
+            {300, 2}, {600, 2}, {900, 2}, {1000, 1}, {1200, 2}, {1500, 2}, {1800, 2}, {2000, 1}}));
     studio.execute(*parseHostCommand("ET 2", why));
     EXPECT_FALSE(studio.timerRunning(2));
 }

@@ -11,16 +11,20 @@ namespace {
 PanelLayout twoControls() {
     PanelLayout layout;
     std::string error;
-    EXPECT_TRUE(parsePanelLayout("panel 1 Test\nbutton Take Take\nlist SourceSel Sources\n", layout,
-                                 error))
+    EXPECT_TRUE(
+        parsePanelLayout("panel 1 Test\nbutton Take Take\nlist SourceSel Sources\n", layout, error))
         << error;
     return layout;
 }
 
 TEST(SessionReach, CountsOnlyStepsPlayedAndControlsOfTheShownPanel) {
-    const std::vector<std::string> lines = {
-        "startup strict", "press Take", "tick", "event 2 SourceSel index=1",
-        "event 1 SourceSel index=1", "press Missing", "pick SourceSel 3"};
+    const std::vector<std::string> lines = {"startup strict",
+                                            "press Take",
+                                            "tick",
+                                            "event 2 SourceSel index=1",
+                                            "event 1 SourceSel index=1",
+                                            "press Missing",
+                                            "pick SourceSel 3"};
     struct Case {
         bool failed;
         int failedStep;

@@ -187,9 +187,9 @@ TEST_F(Validate, JobsAndShardsGiveTheSameVerdictAsOneWorker) {
     report("second.json", "--shard 2/3");
     report("third.json", "--shard 3/3");
     EXPECT_EQ(first["sessions"], 50);
-    ShellResult merged = panelHost("merge-reports " + folder + "/third.json " + folder +
-                                   "/first.json " + folder + "/second.json --json " + folder +
-                                   "/whole.json");
+    ShellResult merged =
+        panelHost("merge-reports " + folder + "/third.json " + folder + "/first.json " + folder +
+                  "/second.json --json " + folder + "/whole.json");
     EXPECT_EQ(merged.status, 1) << merged.output;
     EXPECT_NE(merged.output.find("validate: 150 sessions in 3 shards"), std::string::npos)
         << merged.output;
@@ -205,11 +205,12 @@ TEST_F(Validate, JobsAndShardsGiveTheSameVerdictAsOneWorker) {
     };
     EXPECT_EQ(sessionsAndSteps(whole), sessionsAndSteps(one));
 
-    EXPECT_EQ(panelHost("merge-reports " + folder + "/first.json --json " + folder + "/x.json").status,
-              2);
+    EXPECT_EQ(
+        panelHost("merge-reports " + folder + "/first.json --json " + folder + "/x.json").status,
+        2);
     for (const char* bad : {"0/2", "3/2", "2", "1/4"})
-        EXPECT_EQ(validate(std::string(PELDAN_LIBRARY_PATH) + " --sessions 150 --shard " + bad).status,
-                  2)
+        EXPECT_EQ(
+            validate(std::string(PELDAN_LIBRARY_PATH) + " --sessions 150 --shard " + bad).status, 2)
             << bad;
 }
 
@@ -238,7 +239,8 @@ TEST_F(Validate, DrivesThePanelTheScriptShowsAndNeverPassesWithoutOne) {
 
     // PELDAN itself under another name passes and reaches every control.
     std::string quiet = folder + "/quiet/studio_a_panel.so";
-    shell("mkdir -p " + folder + "/quiet && cp " + PELDAN_LIBRARY_PATH + " " + quiet, folder + "/cp.txt");
+    shell("mkdir -p " + folder + "/quiet && cp " + PELDAN_LIBRARY_PATH + " " + quiet,
+          folder + "/cp.txt");
     ShellResult passing = validate(quiet + " --sessions 40");
     // Its "PS" names PELDAN.vesk_ui in its own folder, where there is none:
     // there is no panel, so nothing could be pressed, and it must not pass.

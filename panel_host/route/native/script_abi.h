@@ -24,7 +24,9 @@ class HostCallbackBase {
     virtual void* callback(void* data, int type) = 0;
 };
 
-inline void deleteScript(ScriptObject* script) { script->destroy(1); }
+inline void deleteScript(ScriptObject* script) {
+    script->destroy(1);
+}
 
 #else
 
@@ -33,7 +35,9 @@ inline void deleteScript(ScriptObject* script) { script->destroy(1); }
 typedef vesk_client_callback ScriptObject;
 typedef vesk_client_callback HostCallbackBase;
 
-inline void deleteScript(ScriptObject* script) { delete script; }
+inline void deleteScript(ScriptObject* script) {
+    delete script;
+}
 
 #endif
 

@@ -58,8 +58,8 @@ class EmulatedHeap {
     std::uint32_t base_;
     std::uint32_t end_;
     std::uint32_t next_;
-    std::map<std::uint32_t, Block> live_;                 // by address
-    std::unordered_map<std::uint32_t, Block> freed_;      // freed, not reused since
+    std::map<std::uint32_t, Block> live_;                          // by address
+    std::unordered_map<std::uint32_t, Block> freed_;               // freed, not reused since
     std::map<std::uint32_t, std::vector<std::uint32_t>> reusable_; // by span
 };
 

@@ -99,8 +99,13 @@ std::uint32_t EmulatedProcess::addStub(const std::string& name, std::uint16_t po
                                        StubHandler handler) {
     std::uint32_t address = stubBase + stubSize * static_cast<std::uint32_t>(stubs_.size());
     // int 0x80 ; ret popBytes
-    const std::uint8_t code[stubSize] = {0xcd, 0x80, 0xc2, static_cast<std::uint8_t>(popBytes),
-                                         static_cast<std::uint8_t>(popBytes >> 8), 0xcc, 0xcc,
+    const std::uint8_t code[stubSize] = {0xcd,
+                                         0x80,
+                                         0xc2,
+                                         static_cast<std::uint8_t>(popBytes),
+                                         static_cast<std::uint8_t>(popBytes >> 8),
+                                         0xcc,
+                                         0xcc,
                                          0xcc};
     if (address + stubSize > stubBase + stubAreaSize || !machine_.write(address, code, stubSize))
         return 0;
@@ -171,8 +176,7 @@ bool EmulatedProcess::readText(std::uint32_t address, std::size_t limit, std::st
     while (out.size() <= limit) {
         std::uint32_t toPageEnd = pageSize - address % pageSize;
         std::uint32_t length = std::min<std::uint32_t>(toPageEnd, sizeof chunk);
-        if (!machine_.allows(address, length, pageRead) ||
-            !machine_.read(address, chunk, length))
+        if (!machine_.allows(address, length, pageRead) || !machine_.read(address, chunk, length))
             return false;
         for (std::uint32_t i = 0; i < length; ++i) {
             if (chunk[i] == '\0')
@@ -263,8 +267,9 @@ std::optional<std::uint32_t> EmulatedProcess::resolve(const std::string& dll,
     }
     if (served)
         return std::nullopt;
-    auto loaded = std::find_if(modules_.begin(), modules_.end(),
-                               [&](const Module& m) { return lowerCase(m.name) == lowerCase(dll); });
+    auto loaded = std::find_if(modules_.begin(), modules_.end(), [&](const Module& m) {
+        return lowerCase(m.name) == lowerCase(dll);
+    });
     if (loaded == modules_.end()) {
         std::optional<std::string> file = findInFolder(folder, dll);
         if (!file) {
@@ -319,7 +324,8 @@ bool EmulatedProcess::loadModule(const std::string& folder, const std::string& f
     std::size_t index = modules_.size() - 1;
     context.loading.push_back(lowerCase(fileName));
     for (const PeImport& import : image.imports) {
-        std::optional<std::uint32_t> address = resolve(import.dll, import.function, folder, context);
+        std::optional<std::uint32_t> address =
+            resolve(import.dll, import.function, folder, context);
         if (!context.error.empty())
             return false;
         if (!address) {

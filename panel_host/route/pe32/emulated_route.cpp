@@ -51,7 +51,8 @@ std::uint32_t EmulatedRoute::RecordArea::put(const void* bytes, std::size_t size
 }
 
 EmulatedRoute::EmulatedRoute(RuntimeDlls runtime)
-    : process_(std::move(runtime)), replies_(process_.machine(), EmulatedProcess::replyBase, EmulatedProcess::replySize),
+    : process_(std::move(runtime)),
+      replies_(process_.machine(), EmulatedProcess::replyBase, EmulatedProcess::replySize),
       records_(process_.machine()) {}
 
 bool EmulatedRoute::open(const std::string& path, std::string& error) {

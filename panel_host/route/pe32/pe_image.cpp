@@ -38,7 +38,8 @@ class ImageReader {
     bool u32(std::uint32_t rva, std::uint32_t& out) const {
         if (!fits(rva, 4))
             return false;
-        out = static_cast<std::uint32_t>(image_[rva]) | static_cast<std::uint32_t>(image_[rva + 1]) << 8 |
+        out = static_cast<std::uint32_t>(image_[rva]) |
+              static_cast<std::uint32_t>(image_[rva + 1]) << 8 |
               static_cast<std::uint32_t>(image_[rva + 2]) << 16 |
               static_cast<std::uint32_t>(image_[rva + 3]) << 24;
         return true;
@@ -164,7 +165,8 @@ class PeReader {
             file.u32(entry + 20, rawAt);
             file.u32(entry + 36, flags);
             std::uint64_t rva = virtualAddress;
-            // A section may leave its size in memory 0, and may be shorter in memory than in the file.
+            // A section may leave its size in memory 0, and may be shorter in memory than in the
+            // file.
             std::uint64_t size = virtualSize != 0 ? virtualSize : rawSize;
             const char* nameAt = reinterpret_cast<const char*>(file_.data() + entry);
             std::string name(nameAt, strnlen(nameAt, 8));
@@ -222,7 +224,8 @@ class PeReader {
             if (entry == 0)
                 return true;
             if (entry & 0x80000000u)
-                return fail(error, "it imports from " + dll + " by ordinal, which is not supported");
+                return fail(error,
+                            "it imports from " + dll + " by ordinal, which is not supported");
             std::string function;
             if (!image.name(entry + 2, function))
                 return fail(error, "an import name from " + dll + " is malformed");
@@ -303,7 +306,6 @@ class PeReader {
     std::uint32_t entryRva_ = 0, imageBase_ = 0, sizeOfImage_ = 0, sizeOfHeaders_ = 0;
     std::uint32_t sectionTable_ = 0;
     std::uint32_t directories_[16][2] = {};
-
 };
 
 } // namespace

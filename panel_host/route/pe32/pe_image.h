@@ -23,22 +23,22 @@ struct PeSection {
 };
 
 struct PeImport {
-    std::string dll;      // as written in the image
-    std::string function; // imports by ordinal are refused
+    std::string dll;           // as written in the image
+    std::string function;      // imports by ordinal are refused
     std::uint32_t slotRva = 0; // its import address table slot
 };
 
 struct PeImage {
     std::string fileName;
     std::uint32_t preferredBase = 0;
-    std::uint32_t sizeOfImage = 0;   // a whole number of 4 KiB pages
-    std::uint32_t entryRva = 0;      // 0: no entry point
+    std::uint32_t sizeOfImage = 0; // a whole number of 4 KiB pages
+    std::uint32_t entryRva = 0;    // 0: no entry point
     std::uint32_t headerSize = 0;
     std::vector<std::uint8_t> image; // sizeOfImage bytes, as mapped
     std::vector<PeSection> sections;
     std::vector<PeImport> imports;
     std::map<std::string, std::uint32_t> exports; // name to rva
-    std::vector<std::uint32_t> fixups; // rvas of 32-bit absolute addresses
+    std::vector<std::uint32_t> fixups;            // rvas of 32-bit absolute addresses
 };
 
 // Largest file and image this host loads.

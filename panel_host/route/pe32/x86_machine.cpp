@@ -8,7 +8,6 @@
 #include <cstring>
 #include <sys/mman.h>
 
-
 namespace {
 
 int unicornRegister(X86Machine::Register r) {
@@ -83,7 +82,8 @@ bool X86Machine::map(std::uint32_t address, std::uint32_t size, std::uint32_t pe
     if (permissions & pageExecute) {
         result = uc_mem_map(uc_, address, size, unicornPermissions(permissions));
     } else {
-        void* bytes = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        void* bytes =
+            mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
         if (bytes == MAP_FAILED) {
             error = "cannot map " + hexAddress(address) + " (out of memory)";
             return false;

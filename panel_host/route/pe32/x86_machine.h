@@ -29,7 +29,7 @@ class X86Machine {
 
     struct Stop {
         enum Kind { returned, fault, budgetSpent } kind = returned;
-        std::string what; // for a fault: what went wrong
+        std::string what;     // for a fault: what went wrong
         std::uint32_t at = 0; // the instruction address where it stopped
     };
     // Called for `int 0x80`; `next` is the address after the instruction.

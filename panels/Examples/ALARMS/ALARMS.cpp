@@ -22,7 +22,9 @@ void ALARMS::controlCallback(controlEventView& event) {
     textPut("value", "4", panel, control);
 }
 
-int ALARMS::revertiveCallback(revertiveView&) { return 0; }
+int ALARMS::revertiveCallback(revertiveView&) {
+    return 0;
+}
 
 // "alarms" asks how many indicators the panel has; nothing else is answered.
 vesk_string ALARMS::parameterCallback(messageView& message) {

@@ -13,7 +13,9 @@ namespace {
 std::size_t allocations = 0;
 }
 
-std::size_t allocationCount() { return allocations; }
+std::size_t allocationCount() {
+    return allocations;
+}
 
 extern "C" {
 void* malloc(std::size_t bytes) {
@@ -28,5 +30,7 @@ void* realloc(void* memory, std::size_t bytes) {
     ++allocations;
     return __libc_realloc(memory, bytes);
 }
-void free(void* memory) { __libc_free(memory); }
+void free(void* memory) {
+    __libc_free(memory);
+}
 }

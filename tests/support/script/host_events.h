@@ -47,6 +47,8 @@ class Revertive {
     std::vector<char> bytes_;
 };
 
-inline void* timerData(int id) { return reinterpret_cast<void*>(static_cast<std::intptr_t>(id)); }
+inline void* timerData(int id) {
+    return reinterpret_cast<void*>(static_cast<std::intptr_t>(id));
+}
 
 #endif

@@ -12,7 +12,7 @@
 #include <vector>
 
 extern "C" vesk_client_callback* load_vesk_client_script(vesk_client_callback* host,
-                                                        const char* path);
+                                                         const char* path);
 
 using Commands = std::vector<std::string>;
 

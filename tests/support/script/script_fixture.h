@@ -25,7 +25,9 @@ class ProbeScript : public vesk_script_helper {
                         std::string(message.value()));
         return vesk_string(reply.c_str());
     }
-    void timerCallback(int timerId) override { calls.push_back("timer " + std::to_string(timerId)); }
+    void timerCallback(int timerId) override {
+        calls.push_back("timer " + std::to_string(timerId));
+    }
     void notify6Callback(notificationView& n) override {
         calls.push_back(n.data() == nullptr ? "notify6 null" : "notify6");
     }

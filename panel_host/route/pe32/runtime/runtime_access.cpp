@@ -8,26 +8,28 @@ namespace {
 constexpr std::uint32_t maxCopy = 64u << 20;
 }
 
-X86Machine& machineOf(const StubCall& call) { return call.process().machine(); }
+X86Machine& machineOf(const StubCall& call) {
+    return call.process().machine();
+}
 
-bool readFor(const StubCall& call, const char* function, std::uint32_t address,
-             std::uint32_t size, std::vector<std::uint8_t>& out) {
+bool readFor(const StubCall& call, const char* function, std::uint32_t address, std::uint32_t size,
+             std::vector<std::uint8_t>& out) {
     out.resize(size);
     if (size <= maxCopy && machineOf(call).allows(address, size, pageRead) &&
         machineOf(call).read(address, out.data(), size))
         return true;
-    call.process().fault(std::string(function) + " read " + std::to_string(size) +
-                         " bytes at " + hexAddress(address) + ", which the script may not read");
+    call.process().fault(std::string(function) + " read " + std::to_string(size) + " bytes at " +
+                         hexAddress(address) + ", which the script may not read");
     return false;
 }
 
-bool writeFor(const StubCall& call, const char* function, std::uint32_t address,
-              const void* data, std::uint32_t size) {
+bool writeFor(const StubCall& call, const char* function, std::uint32_t address, const void* data,
+              std::uint32_t size) {
     if (machineOf(call).allows(address, size, pageWrite) &&
         machineOf(call).write(address, data, size))
         return true;
-    call.process().fault(std::string(function) + " wrote " + std::to_string(size) +
-                         " bytes at " + hexAddress(address) + ", which the script may not write");
+    call.process().fault(std::string(function) + " wrote " + std::to_string(size) + " bytes at " +
+                         hexAddress(address) + ", which the script may not write");
     return false;
 }
 

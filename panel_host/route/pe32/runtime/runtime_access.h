@@ -16,10 +16,10 @@ constexpr std::size_t maxRuntimeText = 1u << 20;
 
 X86Machine& machineOf(const StubCall& call);
 // Reads bytes the script may read, or ends the call as a fault naming the function.
-bool readFor(const StubCall& call, const char* function, std::uint32_t address,
-             std::uint32_t size, std::vector<std::uint8_t>& out);
-bool writeFor(const StubCall& call, const char* function, std::uint32_t address,
-              const void* data, std::uint32_t size);
+bool readFor(const StubCall& call, const char* function, std::uint32_t address, std::uint32_t size,
+             std::vector<std::uint8_t>& out);
+bool writeFor(const StubCall& call, const char* function, std::uint32_t address, const void* data,
+              std::uint32_t size);
 bool textFor(const StubCall& call, const char* function, std::uint32_t address, std::string& out);
 
 #endif

@@ -1,3 +1,5 @@
 #include "runtime_dlls.h"
 
-RuntimeDlls servedRuntimeDlls() { return {&ucrtbaseDll, &kernel32Dll}; }
+RuntimeDlls servedRuntimeDlls() {
+    return {&ucrtbaseDll, &kernel32Dll};
+}

@@ -5,7 +5,7 @@
 
 namespace {
 
-constexpr int maxField = 4096;           // width and precision
+constexpr int maxField = 4096; // width and precision
 constexpr std::size_t maxOutput = 1u << 20;
 
 class Formatter {
@@ -54,7 +54,8 @@ class Formatter {
         std::size_t start = at_;
         while (at_ < format_.size() && format_[at_] >= '0' && format_[at_] <= '9')
             ++at_;
-        if (at_ - start > 4 || (at_ > start && std::stoi(format_.substr(start, at_ - start)) > maxField)) {
+        if (at_ - start > 4 ||
+            (at_ > start && std::stoi(format_.substr(start, at_ - start)) > maxField)) {
             why = "a width or precision over 4096";
             return false;
         }
@@ -97,9 +98,11 @@ class Formatter {
             if (!next(value, why))
                 return false;
             if (kind == 'd' || kind == 'i')
-                std::snprintf(piece, sizeof piece, directive.c_str(), static_cast<std::int32_t>(value));
+                std::snprintf(piece, sizeof piece, directive.c_str(),
+                              static_cast<std::int32_t>(value));
             else if (kind == 'c')
-                std::snprintf(piece, sizeof piece, directive.c_str(), static_cast<int>(value & 0xff));
+                std::snprintf(piece, sizeof piece, directive.c_str(),
+                              static_cast<int>(value & 0xff));
             else
                 std::snprintf(piece, sizeof piece, directive.c_str(), value);
             out_ += piece;

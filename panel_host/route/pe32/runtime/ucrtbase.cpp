@@ -55,8 +55,12 @@ std::uint32_t copyBytes(const StubCall& call, const char* function) {
     return to;
 }
 
-std::uint32_t runMemcpy(const StubCall& call) { return copyBytes(call, "memcpy"); }
-std::uint32_t runMemmove(const StubCall& call) { return copyBytes(call, "memmove"); }
+std::uint32_t runMemcpy(const StubCall& call) {
+    return copyBytes(call, "memcpy");
+}
+std::uint32_t runMemmove(const StubCall& call) {
+    return copyBytes(call, "memmove");
+}
 
 std::uint32_t runMemchr(const StubCall& call) {
     std::uint32_t at = call.arg(0), size = call.arg(2);
@@ -128,7 +132,8 @@ std::uint32_t runStrtol(const StubCall& call) {
 }
 
 std::uint32_t runPurecall(const StubCall& call) {
-    call.process().fault("pure virtual function called from " + call.process().where(call.caller()));
+    call.process().fault("pure virtual function called from " +
+                         call.process().where(call.caller()));
     return 0;
 }
 
@@ -166,18 +171,12 @@ std::uint32_t runVsprintf(const StubCall& call) {
 }
 
 const RuntimeFunction functions[] = {
-    {"malloc", 0, runMalloc},
-    {"free", 0, runFree},
-    {"memcpy", 0, runMemcpy},
-    {"memmove", 0, runMemmove},
-    {"memchr", 0, runMemchr},
-    {"memcmp", 0, runMemcmp},
-    {"strchr", 0, runStrchr},
-    {"strcmp", 0, runStrcmp},
-    {"strlen", 0, runStrlen},
-    {"strtol", 0, runStrtol},
-    {"_purecall", 0, runPurecall},
-    {"__stdio_common_vsprintf", 0, runVsprintf},
+    {"malloc", 0, runMalloc},      {"free", 0, runFree},
+    {"memcpy", 0, runMemcpy},      {"memmove", 0, runMemmove},
+    {"memchr", 0, runMemchr},      {"memcmp", 0, runMemcmp},
+    {"strchr", 0, runStrchr},      {"strcmp", 0, runStrcmp},
+    {"strlen", 0, runStrlen},      {"strtol", 0, runStrtol},
+    {"_purecall", 0, runPurecall}, {"__stdio_common_vsprintf", 0, runVsprintf},
 };
 
 } // namespace
