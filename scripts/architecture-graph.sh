@@ -13,7 +13,7 @@ set(GRAPHVIZ_GRAPH_NAME "panel-host")
 set(GRAPHVIZ_EXTERNAL_LIBS FALSE)
 set(GRAPHVIZ_GENERATE_PER_TARGET FALSE)
 set(GRAPHVIZ_GENERATE_DEPENDERS FALSE)
-set(GRAPHVIZ_IGNORE_TARGETS "^(PELDAN|PELDAN_layout|peldan_panel|script_helper|vesk_string|dll_code_flags)$")
+set(GRAPHVIZ_IGNORE_TARGETS "^(.*_code|.*_layout|PELDAN|ALARMS|script_helper|vesk_string|dll_code_flags)$")
 OPTIONS
 echo "architecture-graph: cmake --graphviz=$build/targets.dot"
 cmake -S . -B $build -DPELDAN_TESTS=OFF --graphviz=$build/targets.dot >/dev/null
