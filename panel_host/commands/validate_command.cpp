@@ -421,6 +421,7 @@ class Validation {
             std::cout << " " << kind << " " << count;
         std::cout << "\nvalidate: controls exercised " << reach_.controls.size() << " of "
                   << layout_.controls.size() << "\n";
+        reportCodeReached();
         std::cout << "validate: " << endSession() - firstSession() << " sessions";
         if (shardCount_ > 1)
             std::cout << " (shard " << shardIndex_ << "/" << shardCount_ << ": sessions "
@@ -430,11 +431,56 @@ class Validation {
             std::cerr << "panel-host: cannot write " << options_.jsonFile << "\n";
             return badInput;
         }
+        if (!options_.coverageFile.empty() && !writeCoverage()) {
+            std::cerr << "panel-host: cannot write " << options_.coverageFile << "\n";
+            return badInput;
+        }
         if (!options_.junitFile.empty() && !writeJUnit(options_.junitFile, junitSuite())) {
             std::cerr << "panel-host: cannot write " << options_.junitFile << "\n";
             return badInput;
         }
         return failures_.empty() ? passed : failedChecks;
+    }
+
+    // What of the script's code ran, where the route could see it (the
+    // emulated route watches every block): a line a module, and the largest
+    // runs of its code that never ran.
+    void reportCodeReached() const {
+        for (const ModuleReach& m : reach_.modules()) {
+            double share = m.codeBytes == 0 ? 0 : 100.0 * static_cast<double>(m.reachedBytes) /
+                                                      static_cast<double>(m.codeBytes);
+            char percent[16];
+            std::snprintf(percent, sizeof percent, "%.1f", share);
+            std::cout << "validate: " << m.module << " code reached: " << m.blocks << " blocks, "
+                      << m.reachedBytes << " of " << m.codeBytes << " executable bytes ("
+                      << percent << "%)\n";
+            if (m.neverReached.empty())
+                continue;
+            std::cout << "validate:   never reached:";
+            for (const CodeRange& gap : m.neverReached)
+                std::cout << " " << place(gap) << " (" << gap.size << " bytes)";
+            std::cout << "\n";
+        }
+    }
+
+    // "PELDAN.dll+0x1a2b", with the export it starts, if any.
+    std::string place(const CodeRange& at) const {
+        char offset[16];
+        std::snprintf(offset, sizeof offset, "0x%x", at.offset);
+        auto name = reach_.exports.find({at.module, at.offset});
+        return at.module + "+" + offset + (name == reach_.exports.end() ? "" : " " + name->second);
+    }
+
+    // Every block reached: "MODULE+OFFSET SIZE [EXPORT]", a line each, in address order.
+    bool writeCoverage() const {
+        std::ofstream out(options_.coverageFile, std::ios::binary);
+        out << "# Blocks of the script's code that validate's sessions ran: place, size in bytes.\n";
+        for (const auto& [module, blocks] : reach_.blocks)
+            for (const auto& [offset, size] : blocks)
+                out << place({module, offset, size}) << " " << size << "\n";
+        if (reach_.blocks.empty())
+            out << "# (this route cannot see the script's code: nothing to list)\n";
+        return static_cast<bool>(out);
     }
 
     // A test case a kind of failure, naming every session of that kind with
@@ -497,8 +543,7 @@ class Validation {
         report.seconds = seconds_;
         report.panelLayout = layoutFile_;
         report.panelControls = static_cast<int>(layout_.controls.size());
-        report.stepKinds = reach_.stepKinds;
-        report.exercisedControls.assign(reach_.controls.begin(), reach_.controls.end());
+        report.reach = reach_;
         for (const Failure& f : failures_)
             report.failures.push_back(
                 f.shrunkSteps < 0
@@ -567,6 +612,8 @@ CLI::App* addValidateCommand(CLI::App& app, ValidateOptions& options) {
     command->add_option("--out", options.outFolder,
                         "where shrunk failures are saved (default validate-failures)");
     command->add_option("--json", options.jsonFile, "a JSON report for CI");
+    command->add_option("--coverage-out", options.coverageFile,
+                        "write the blocks of the script's code that ran (emulated route)");
     command->add_option("--junit", options.junitFile,
                         "a JUnit XML report for CI: a test case a kind of failure");
     command

@@ -25,6 +25,7 @@ struct ValidateOptions {
     std::string shard;      // "K/N": only the K-th of N equal parts of the sessions
     std::string layoutFile; // the panel to drive, over the one the script shows
     std::string junitFile;  // a JUnit report: a test case a kind of failure
+    std::string coverageFile; // the blocks of the script's code that ran
 };
 
 CLI::App* addValidateCommand(CLI::App& app, ValidateOptions& options);

@@ -5,6 +5,35 @@
 
 using nlohmann::json;
 
+namespace {
+
+std::vector<std::string> linesOf(const std::string& text) {
+    std::vector<std::string> lines;
+    for (std::size_t at = 0; at < text.size();) {
+        std::size_t end = text.find('\n', at);
+        lines.push_back(text.substr(at, end - at));
+        at = end == std::string::npos ? text.size() : end + 1;
+    }
+    return lines;
+}
+
+json codeCoverageJson(const SessionReach& reach) {
+    json modules = json::array();
+    for (const ModuleReach& m : reach.modules()) {
+        json gaps = json::array();
+        for (const CodeRange& gap : m.neverReached)
+            gaps.push_back({{"offset", gap.offset}, {"size", gap.size}});
+        modules.push_back({{"module", m.module},
+                           {"executableBytes", m.codeBytes},
+                           {"reachedBytes", m.reachedBytes},
+                           {"blocks", m.blocks},
+                           {"neverReached", gaps}});
+    }
+    return modules;
+}
+
+} // namespace
+
 json reportJson(const ValidateReport& r) {
     json failures = json::array();
     for (const ReportedFailure& f : r.failures)
@@ -34,9 +63,11 @@ json reportJson(const ValidateReport& r) {
             {"failures", failures},
             {"panelLayout", r.panelLayout},
             {"panelControls", r.panelControls},
-            {"controlsExercised", r.exercisedControls.size()},
-            {"exercisedControls", r.exercisedControls},
-            {"stepKinds", r.stepKinds}};
+            {"controlsExercised", r.reach.controls.size()},
+            {"exercisedControls", r.reach.controls},
+            {"stepKinds", r.reach.stepKinds},
+            {"codeCoverage", codeCoverageJson(r.reach)},
+            {"reach", linesOf(r.reach.encode())}};
 }
 
 namespace {
@@ -79,6 +110,7 @@ bool readReport(const json& j, ValidateReport& r, std::string& why) {
     }
     json shard;
     json failures;
+    json reach;
     if (!field(j, "library", r.library, why) || !field(j, "compare", r.compare, why) ||
         !field(j, "seed", r.seed, why) || !field(j, "level", r.level, why) ||
         !field(j, "stepsPerSession", r.stepsPerSession, why) ||
@@ -86,9 +118,21 @@ bool readReport(const json& j, ValidateReport& r, std::string& why) {
         !field(j, "steps", r.steps, why) || !field(j, "seconds", r.seconds, why) ||
         !field(j, "failures", failures, why) || !field(j, "panelLayout", r.panelLayout, why) ||
         !field(j, "panelControls", r.panelControls, why) ||
-        !field(j, "stepKinds", r.stepKinds, why) ||
-        !field(j, "exercisedControls", r.exercisedControls, why))
+        !field(j, "reach", reach, why))
         return false;
+    std::string reachText;
+    for (const json& line : reach) {
+        if (!line.is_string()) {
+            why = "\"reach\" holds something other than texts";
+            return false;
+        }
+        reachText += line.get<std::string>() + "\n";
+    }
+    r.reach = SessionReach{};
+    if (!r.reach.decode(reachText)) {
+        why = "\"reach\" does not read";
+        return false;
+    }
     if (!shard.is_object() || !field(shard, "index", r.shardIndex, why) ||
         !field(shard, "count", r.shardCount, why) ||
         !field(shard, "firstSession", r.firstSession, why) ||
@@ -129,8 +173,7 @@ bool mergeReports(std::vector<ValidateReport> parts, ValidateReport& whole, std:
     whole = first;
     whole.failures.clear();
     whole.steps = 0;
-    std::map<std::string, long long> kinds;
-    std::set<std::string> controls;
+    SessionReach reach;
     whole.seconds = 0;
     int expectedStart = 0;
     for (size_t i = 0; i < parts.size(); ++i) {
@@ -149,9 +192,7 @@ bool mergeReports(std::vector<ValidateReport> parts, ValidateReport& whole, std:
         whole.steps += part.steps;
         whole.seconds = std::max(whole.seconds, part.seconds); // the parts ran side by side
         whole.failures.insert(whole.failures.end(), part.failures.begin(), part.failures.end());
-        for (const auto& [kind, count] : part.stepKinds)
-            kinds[kind] += count;
-        controls.insert(part.exercisedControls.begin(), part.exercisedControls.end());
+        reach.merge(part.reach);
     }
     if (expectedStart != first.totalSessions) {
         why = "the shards cover " + std::to_string(expectedStart) + " of " +
@@ -161,8 +202,7 @@ bool mergeReports(std::vector<ValidateReport> parts, ValidateReport& whole, std:
     std::stable_sort(
         whole.failures.begin(), whole.failures.end(),
         [](const ReportedFailure& a, const ReportedFailure& b) { return a.session < b.session; });
-    whole.stepKinds = kinds;
-    whole.exercisedControls.assign(controls.begin(), controls.end());
+    whole.reach = reach;
     whole.shardIndex = whole.shardCount = 1;
     whole.firstSession = 0;
     whole.endSession = first.totalSessions;

@@ -3,6 +3,8 @@
 #ifndef VALIDATE_REPORT_H
 #define VALIDATE_REPORT_H
 
+#include "session_reach.h"
+
 #include <nlohmann/json.hpp>
 
 #include <cstdint>
@@ -36,8 +38,7 @@ struct ValidateReport {
     std::vector<ReportedFailure> failures; // by session
     std::string panelLayout;               // the layout driven
     int panelControls = 0;
-    std::map<std::string, long long> stepKinds; // steps played, by kind
-    std::vector<std::string> exercisedControls; // controls that got an event, sorted
+    SessionReach reach; // steps by kind, controls exercised, the script's code reached
 };
 
 nlohmann::json reportJson(const ValidateReport& report);

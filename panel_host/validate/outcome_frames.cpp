@@ -5,6 +5,9 @@
 
 namespace {
 
+// Bounds what a frame may claim, whatever bytes it holds.
+constexpr std::int64_t maxCoverageEntries = 1 << 22;
+
 // Outcomes cross from child to parent as length-prefixed frames of
 // length-prefixed fields, so that any bytes a script sends survive.
 class FrameWriter {
@@ -83,6 +86,25 @@ std::string encodeOutcome(const SessionOutcome& outcome) {
         out.number(record.transcriptEnd);
     }
     out.text(outcome.shownLayout);
+    out.number(outcome.coverage.has_value());
+    if (outcome.coverage) {
+        auto ranges = [&](const std::vector<CodeRange>& list) {
+            out.number(static_cast<std::int64_t>(list.size()));
+            for (const CodeRange& r : list) {
+                out.text(r.module);
+                out.number(r.offset);
+                out.number(r.size);
+            }
+        };
+        ranges(outcome.coverage->code);
+        ranges(outcome.coverage->reached);
+        out.number(static_cast<std::int64_t>(outcome.coverage->exports.size()));
+        for (const auto& [at, name] : outcome.coverage->exports) {
+            out.text(at.module);
+            out.number(at.offset);
+            out.text(name);
+        }
+    }
     return out.frame();
 }
 
@@ -108,7 +130,39 @@ bool decodeOutcome(const std::string& bytes, SessionOutcome& outcome) {
             record.reply = reply;
         record.transcriptEnd = static_cast<int>(end);
     }
-    return in.text(outcome.shownLayout);
+    std::int64_t hasCoverage = 0;
+    if (!in.text(outcome.shownLayout) || !in.number(hasCoverage))
+        return false;
+    if (!hasCoverage)
+        return true;
+    CodeCoverage coverage;
+    auto ranges = [&](std::vector<CodeRange>& list) {
+        std::int64_t count = 0;
+        if (!in.number(count) || count < 0 || count > maxCoverageEntries)
+            return false;
+        list.resize(static_cast<size_t>(count));
+        for (CodeRange& r : list) {
+            std::int64_t offset = 0, size = 0;
+            if (!in.text(r.module) || !in.number(offset) || !in.number(size))
+                return false;
+            r.offset = static_cast<std::uint32_t>(offset);
+            r.size = static_cast<std::uint32_t>(size);
+        }
+        return true;
+    };
+    std::int64_t exports = 0;
+    if (!ranges(coverage.code) || !ranges(coverage.reached) || !in.number(exports) ||
+        exports < 0 || exports > maxCoverageEntries)
+        return false;
+    coverage.exports.resize(static_cast<size_t>(exports));
+    for (auto& [at, name] : coverage.exports) {
+        std::int64_t offset = 0;
+        if (!in.text(at.module) || !in.number(offset) || !in.text(name))
+            return false;
+        at.offset = static_cast<std::uint32_t>(offset);
+    }
+    outcome.coverage = std::move(coverage);
+    return true;
 }
 
 std::string encodeOutcomes(const std::vector<SessionOutcome>& outcomes) {

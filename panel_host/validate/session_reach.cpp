@@ -1,5 +1,6 @@
 #include "session_reach.h"
 
+#include <algorithm>
 #include <sstream>
 
 namespace {
@@ -41,12 +42,69 @@ void SessionReach::add(const std::vector<std::string>& lines, const SessionOutco
         if (!control.empty() && layout.find(control) != nullptr)
             controls.insert(control);
     }
+    if (!outcome.coverage)
+        return;
+    for (const CodeRange& r : outcome.coverage->code)
+        code[r.module].insert({r.offset, r.size});
+    for (const CodeRange& r : outcome.coverage->reached)
+        blocks[r.module].insert({r.offset, r.size});
+    for (const auto& [at, name] : outcome.coverage->exports)
+        exports[{at.module, at.offset}] = name;
+}
+
+std::vector<ModuleReach> SessionReach::modules(std::size_t gaps) const {
+    std::vector<ModuleReach> out;
+    for (const auto& [module, ranges] : code) {
+        ModuleReach reach{module, 0, 0, 0, {}};
+        auto found = blocks.find(module);
+        std::vector<std::pair<std::uint64_t, std::uint64_t>> ran; // [begin, end), merged
+        if (found != blocks.end()) {
+            reach.blocks = found->second.size();
+            for (const auto& [offset, size] : found->second) {
+                std::uint64_t begin = offset, end = static_cast<std::uint64_t>(offset) + size;
+                if (!ran.empty() && begin <= ran.back().second)
+                    ran.back().second = std::max(ran.back().second, end);
+                else
+                    ran.push_back({begin, end});
+            }
+        }
+        std::vector<CodeRange> unreached;
+        for (const auto& [offset, size] : ranges) {
+            std::uint64_t at = offset, end = static_cast<std::uint64_t>(offset) + size;
+            reach.codeBytes += size;
+            for (const auto& [b, e] : ran) {
+                if (e <= at || b >= end)
+                    continue;
+                if (b > at)
+                    unreached.push_back({module, static_cast<std::uint32_t>(at),
+                                         static_cast<std::uint32_t>(b - at)});
+                std::uint64_t covered = std::min(e, end) - std::max(b, at);
+                reach.reachedBytes += covered;
+                at = std::min(e, end);
+            }
+            if (at < end)
+                unreached.push_back({module, static_cast<std::uint32_t>(at),
+                                     static_cast<std::uint32_t>(end - at)});
+        }
+        std::stable_sort(unreached.begin(), unreached.end(),
+                         [](const CodeRange& a, const CodeRange& b) { return a.size > b.size; });
+        if (unreached.size() > gaps)
+            unreached.resize(gaps);
+        reach.neverReached = unreached;
+        out.push_back(reach);
+    }
+    return out;
 }
 
 void SessionReach::merge(const SessionReach& other) {
     for (const auto& [kind, count] : other.stepKinds)
         stepKinds[kind] += count;
     controls.insert(other.controls.begin(), other.controls.end());
+    for (const auto& [module, ranges] : other.code)
+        code[module].insert(ranges.begin(), ranges.end());
+    for (const auto& [module, ranges] : other.blocks)
+        blocks[module].insert(ranges.begin(), ranges.end());
+    exports.insert(other.exports.begin(), other.exports.end());
 }
 
 std::string SessionReach::encode() const {
@@ -55,6 +113,17 @@ std::string SessionReach::encode() const {
         text += "k " + kind + " " + std::to_string(count) + "\n";
     for (const std::string& control : controls)
         text += "c " + control + "\n";
+    // Module names come last on their lines: a file name may hold spaces.
+    auto ranges = [&](char tag, const auto& byModule) {
+        for (const auto& [module, set] : byModule)
+            for (const auto& [offset, size] : set)
+                text += std::string(1, tag) + " " + std::to_string(offset) + " " +
+                        std::to_string(size) + " " + module + "\n";
+    };
+    ranges('x', code);
+    ranges('b', blocks);
+    for (const auto& [at, name] : exports)
+        text += "e " + std::to_string(at.second) + " " + name + "\t" + at.first + "\n";
     return text;
 }
 
@@ -66,9 +135,31 @@ bool SessionReach::decode(const std::string& text) {
             continue;
         }
         std::istringstream fields(line);
-        std::string tag, kind;
+        std::string tag;
+        fields >> tag;
+        if (tag == "x" || tag == "b") {
+            std::uint32_t offset = 0, size = 0;
+            std::string module;
+            if (!(fields >> offset >> size) || !std::getline(fields >> std::ws, module) ||
+                module.empty())
+                return false;
+            (tag == "x" ? code : blocks)[module].insert({offset, size});
+            continue;
+        }
+        if (tag == "e") {
+            std::uint32_t offset = 0;
+            std::string rest;
+            if (!(fields >> offset) || !std::getline(fields >> std::ws, rest))
+                return false;
+            std::size_t tab = rest.find('\t');
+            if (tab == std::string::npos)
+                return false;
+            exports[{rest.substr(tab + 1), offset}] = rest.substr(0, tab);
+            continue;
+        }
+        std::string kind;
         long long count = 0;
-        if (!(fields >> tag >> kind >> count) || tag != "k" || count < 0)
+        if (!(fields >> kind >> count) || tag != "k" || count < 0)
             return false;
         stepKinds[kind] += count;
     }

@@ -6,14 +6,30 @@
 #include "panel_layout.h"
 #include "session_runner.h"
 
+#include <cstdint>
 #include <map>
 #include <set>
 #include <string>
 #include <vector>
 
+// How much of one module's code the sessions ran.
+struct ModuleReach {
+    std::string module;
+    std::uint64_t codeBytes = 0;    // executable bytes
+    std::uint64_t reachedBytes = 0; // of them, in blocks that ran
+    std::size_t blocks = 0;
+    std::vector<CodeRange> neverReached; // the largest runs of code no block covered
+};
+
 struct SessionReach {
     std::map<std::string, long long> stepKinds; // verb -> steps played
     std::set<std::string> controls;             // ids of the panel's controls that got an event
+    // The script's code, where the route sees it: module -> (offset, size).
+    std::map<std::string, std::set<std::pair<std::uint32_t, std::uint32_t>>> code, blocks;
+    std::map<std::pair<std::string, std::uint32_t>, std::string> exports; // (module, offset) -> name
+
+    // Per module, what ran of its code, with its `gaps` largest unreached runs.
+    std::vector<ModuleReach> modules(std::size_t gaps = 5) const;
 
     // Counts the steps of `lines` that `outcome` played (all of them, or up to
     // and with the failing one).

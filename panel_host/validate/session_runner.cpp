@@ -46,6 +46,8 @@ class Session {
         else if (play(steps))
             finish(steps.size());
         outcome_.shownLayout = studio_.shownLayoutFile();
+        if (route_)
+            outcome_.coverage = route_->coverage();
         keepResident();
         return std::move(outcome_);
     }

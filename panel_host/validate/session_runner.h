@@ -35,6 +35,7 @@ struct SessionOutcome {
     std::vector<std::string> transcript;
     std::vector<StepRecord> records; // one per step played
     std::string shownLayout;         // the layout file the script's "PS" showed, if any
+    std::optional<CodeCoverage> coverage; // the script's code reached, where the route sees it
 };
 
 // A library kept loaded between the sessions of one child process. A session

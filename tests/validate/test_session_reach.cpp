@@ -65,3 +65,37 @@ TEST(SessionReach, CrossesAsTextAndMerges) {
 }
 
 } // namespace
+
+namespace {
+
+// Overlapping blocks count once; the largest unreached runs come first.
+TEST(SessionReach, CodeReachedIsTheUnionOfBlocksWithinTheExecutableBytes) {
+    SessionReach reach;
+    reach.code["PANEL.dll"] = {{0x1000, 0x100}};
+    reach.blocks["PANEL.dll"] = {{0x1000, 0x20}, {0x1010, 0x20}, {0x1080, 0x10}};
+    std::vector<ModuleReach> modules = reach.modules(5);
+    ASSERT_EQ(modules.size(), 1u);
+    EXPECT_EQ(modules[0].codeBytes, 0x100u);
+    EXPECT_EQ(modules[0].reachedBytes, 0x40u);
+    EXPECT_EQ(modules[0].blocks, 3u);
+    ASSERT_EQ(modules[0].neverReached.size(), 2u);
+    EXPECT_EQ(modules[0].neverReached[0].offset, 0x1090u);
+    EXPECT_EQ(modules[0].neverReached[0].size, 0x70u);
+    EXPECT_EQ(modules[0].neverReached[1].offset, 0x1030u);
+    EXPECT_EQ(modules[0].neverReached[1].size, 0x50u);
+    EXPECT_EQ(reach.modules(1)[0].neverReached.size(), 1u);
+
+    // What crosses from a worker reads back the same, a module name with spaces too.
+    reach.blocks["my panel.dll"] = {{0x2000, 4}};
+    reach.code["my panel.dll"] = {{0x2000, 8}};
+    reach.exports[{"my panel.dll", 0x2000}] = "load_vesk_client_script";
+    SessionReach read;
+    ASSERT_TRUE(read.decode(reach.encode()));
+    EXPECT_EQ(read.blocks, reach.blocks);
+    EXPECT_EQ(read.code, reach.code);
+    EXPECT_EQ(read.exports, reach.exports);
+    for (const char* bad : {"b 12\n", "x 1 2\n", "e 5 name-without-module\n"})
+        EXPECT_FALSE(SessionReach().decode(bad)) << bad;
+}
+
+} // namespace

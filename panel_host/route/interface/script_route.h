@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
 // A buffer's address as the script sees it (a host pointer natively, a
 // 32-bit address when emulated). Only the route that gave it out reads it.
@@ -47,6 +48,22 @@ class ScriptHostSide {
 struct CallOutcome {
     std::optional<std::string> fault;
     bool ok() const { return !fault; }
+};
+
+// Code of the script's modules: a module (its file name), an offset in it, a size.
+struct CodeRange {
+    std::string module;
+    std::uint32_t offset = 0;
+    std::uint32_t size = 0;
+};
+
+// What of the script's code has run, where the route can see it (the
+// emulated route watches every block it runs): the executable bytes of each
+// module, the blocks reached since the library was opened, and the exports.
+struct CodeCoverage {
+    std::vector<CodeRange> code;
+    std::vector<CodeRange> reached;
+    std::vector<std::pair<CodeRange, std::string>> exports; // at offset, size 0
 };
 
 // The script's reply buffer to a parameter message.
@@ -90,6 +107,8 @@ class ScriptRoute {
     virtual CallOutcome notify(int type) = 0;
     // Deletes the script through slot 0.
     virtual CallOutcome destroy() = 0;
+    // The script's code reached so far; nothing where the route cannot see it.
+    virtual std::optional<CodeCoverage> coverage() const { return std::nullopt; }
     // After a delete: back to the state right after the library was opened
     // (memory, heap, settings), for another session without loading it again.
     // False when it cannot; the caller then opens the library anew.

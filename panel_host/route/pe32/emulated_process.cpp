@@ -88,6 +88,9 @@ EmulatedProcess::EmulatedProcess(RuntimeDlls runtime)
     machine_.write(stopAddress_, halt, sizeof halt);
     stubs_.push_back({"(return to host)", nullptr});
     machine_.onTrap([this](std::uint32_t next) { onTrap(next); });
+    // What the script's images run, for the coverage report; the host's
+    // stubs below them are not the script's code.
+    machine_.watchBlocks(firstImageBase, 0xFFFFFFFFu);
 }
 
 void EmulatedProcess::breach(const std::string& what) const {
@@ -236,6 +239,9 @@ bool EmulatedProcess::mapImage(Module& module, const PeImage& image, std::string
     }
     for (const auto& [name, rva] : image.exports)
         module.exports[name] = module.base + rva;
+    for (const PeSection& s : image.sections)
+        if (s.permissions & pageExecute)
+            module.code.push_back({s.rva, s.size});
     return true;
 }
 

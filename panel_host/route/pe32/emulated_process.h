@@ -48,7 +48,9 @@ class EmulatedProcess {
         std::uint32_t size = 0;
         std::map<std::string, std::uint32_t> exports; // name to address
         std::uint32_t entry = 0;                      // 0: none
+        std::vector<std::pair<std::uint32_t, std::uint32_t>> code; // executable sections: rva, size
     };
+    const std::vector<Module>& modules() const { return modules_; }
     struct CallResult {
         std::optional<std::string> fault;
         std::uint32_t eax = 0;
@@ -89,6 +91,7 @@ class EmulatedProcess {
     bool rewind();
 
     X86Machine& machine() { return machine_; }
+    const X86Machine& machine() const { return machine_; }
     EmulatedHeap& heap() { return heap_; }
     void setInstructionBudget(std::uint64_t budget) { budget_ = budget; }
 

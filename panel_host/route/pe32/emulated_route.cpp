@@ -106,6 +106,22 @@ bool EmulatedRoute::open(const std::string& path, std::string& error) {
     return true;
 }
 
+std::optional<CodeCoverage> EmulatedRoute::coverage() const {
+    CodeCoverage coverage;
+    const std::vector<EmulatedProcess::Module>& modules = process_.modules();
+    for (const EmulatedProcess::Module& module : modules) {
+        for (const auto& [rva, size] : module.code)
+            coverage.code.push_back({module.name, rva, size});
+        for (const auto& [name, address] : module.exports)
+            coverage.exports.push_back({{module.name, address - module.base, 0}, name});
+    }
+    for (const auto& [address, size] : process_.machine().blocksRun())
+        for (const EmulatedProcess::Module& module : modules)
+            if (address >= module.base && address - module.base < module.size)
+                coverage.reached.push_back({module.name, address - module.base, size});
+    return coverage;
+}
+
 bool EmulatedRoute::rewind() {
     if (script_ != 0 || !process_.rewind())
         return false;

@@ -31,6 +31,7 @@ class EmulatedRoute : public ScriptRoute {
     CallOutcome notify(int type) override;
     CallOutcome destroy() override;
     bool rewind() override;
+    std::optional<CodeCoverage> coverage() const override;
 
     EmulatedProcess& process() { return process_; }
 

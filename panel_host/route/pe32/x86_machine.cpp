@@ -221,6 +221,18 @@ void X86Machine::onInstruction(uc_struct*, std::uint64_t, std::uint32_t, void* s
     ++static_cast<X86Machine*>(self)->counted_;
 }
 
+void X86Machine::onBlock(uc_struct*, std::uint64_t address, std::uint32_t size, void* self) {
+    static_cast<X86Machine*>(self)->blocks_.emplace(static_cast<std::uint32_t>(address), size);
+}
+
+void X86Machine::watchBlocks(std::uint32_t begin, std::uint32_t end) {
+    if (uc_ == nullptr)
+        return;
+    uc_hook hook;
+    uc_hook_add(uc_, &hook, UC_HOOK_BLOCK, reinterpret_cast<void*>(&X86Machine::onBlock), this,
+                begin, end - 1);
+}
+
 void X86Machine::countInstructions(bool on) {
     if (on && countHook_ == 0) {
         uc_hook hook;

@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <unordered_map>
 #include <string>
 #include <vector>
 
@@ -70,6 +71,11 @@ class X86Machine {
     bool snapshot();
     bool restore();
 
+    // Remembers every block that starts in [begin, end) when it first runs:
+    // its address and size in bytes. Call before any code there runs.
+    void watchBlocks(std::uint32_t begin, std::uint32_t end);
+    const std::unordered_map<std::uint32_t, std::uint32_t>& blocksRun() const { return blocks_; }
+
     // Counting every instruction (slow; for measurements).
     void countInstructions(bool on);
     std::uint64_t instructionsCounted() const { return counted_; }
@@ -87,6 +93,8 @@ class X86Machine {
     static bool onBadAccess(uc_struct* uc, int type, std::uint64_t address, int size,
                             std::int64_t value, void* self);
     static void onInstruction(uc_struct* uc, std::uint64_t address, std::uint32_t size, void* self);
+    static void onBlock(uc_struct* uc, std::uint64_t address, std::uint32_t size, void* self);
+    std::unordered_map<std::uint32_t, std::uint32_t> blocks_;
 
     // One page as the snapshot found it.
     struct SavedPage {
