@@ -1,11 +1,7 @@
 // The library's one export: the host calls it once to create the panel.
 #include "PELDAN.h"
 
-#if defined(_WIN32)
-#define SCRIPT_EXPORT __declspec(dllexport)
-#else
-#define SCRIPT_EXPORT __attribute__((visibility("default")))
-#endif
+#include "script_export.h"
 
 extern "C" SCRIPT_EXPORT vesk_client_callback* load_vesk_client_script(vesk_client_callback* host,
                                                                        const char* path) {
