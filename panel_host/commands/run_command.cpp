@@ -36,18 +36,6 @@ void beginStep(ChildProgress& progress, std::int64_t step) {
         inProcessRecorder->beginStep(step);
 }
 
-// What the parent says of the step the child stopped at: 0 is the load, the
-// scenario steps follow, and the delete comes last.
-std::string stepName(std::int64_t step, const std::vector<ScenarioStep>& steps) {
-    if (step <= 0)
-        return "the load (load_vesk_client_script)";
-    if (step > static_cast<std::int64_t>(steps.size()))
-        return "the delete";
-    const ScenarioStep& s = steps[static_cast<size_t>(step - 1)];
-    return "step " + std::to_string(step) + " (" + s.file + ":" + std::to_string(s.line) + ": " +
-           s.verb + (s.rest.empty() ? "" : " " + s.rest) + ")";
-}
-
 int playInChild(const RunOptions& options, const std::vector<ScenarioStep>& steps,
                 const HostStartup& startup, Studio& studio, ChildProgress& progress) {
     std::string error;

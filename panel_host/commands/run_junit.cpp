@@ -4,7 +4,6 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <unistd.h>
 
 namespace {
 
@@ -16,22 +15,8 @@ void send(int fd, char kind, const std::string& bytes) {
     std::uint64_t size = bytes.size();
     record.append(reinterpret_cast<const char*>(&size), 8);
     record += bytes;
-    for (std::size_t done = 0; done < record.size();) {
-        ssize_t wrote = write(fd, record.data() + done, record.size() - done);
-        if (wrote <= 0)
-            return; // the parent is gone: the transcript on stdout is what is left
-        done += static_cast<std::size_t>(wrote);
-    }
-}
-
-std::string stepText(std::int64_t step, const std::vector<ScenarioStep>& steps) {
-    if (step <= 0)
-        return "the load";
-    if (step > static_cast<std::int64_t>(steps.size()))
-        return "the delete";
-    const ScenarioStep& s = steps[static_cast<std::size_t>(step - 1)];
-    return "step " + std::to_string(step) + " (" + s.file + ":" + std::to_string(s.line) + ": " +
-           s.verb + (s.rest.empty() ? "" : " " + s.rest) + ")";
+    // Should the parent be gone, the transcript on stdout is what is left.
+    writeAll(fd, record);
 }
 
 // The file a step belongs to: the load goes with the first, the delete with the last.
@@ -65,6 +50,16 @@ std::string caseName(const std::string& file) {
 }
 
 } // namespace
+
+std::string stepName(std::int64_t step, const std::vector<ScenarioStep>& steps) {
+    if (step <= 0)
+        return "the load (load_vesk_client_script)";
+    if (step > static_cast<std::int64_t>(steps.size()))
+        return "the delete";
+    const ScenarioStep& s = steps[static_cast<std::size_t>(step - 1)];
+    return "step " + std::to_string(step) + " (" + s.file + ":" + std::to_string(s.line) + ": " +
+           s.verb + (s.rest.empty() ? "" : " " + s.rest) + ")";
+}
 
 void sendStepBegun(int fd, std::int64_t step) {
     send(fd, 'S', std::to_string(step));
@@ -107,7 +102,7 @@ JUnitSuite RunRecorder::suite(const std::string& library, const std::vector<std:
         bool breach = line.text.rfind("BREACH: ", 0) == 0;
         if ((failed || breach) && !c.failure) {
             c.failure = line.text;
-            c.details = failed ? line.text : line.text + "\nin " + stepText(line.step, steps);
+            c.details = failed ? line.text : line.text + "\nin " + stepName(line.step, steps);
         }
     }
     if (status == cannotLoad || status == badInput) {
@@ -127,7 +122,7 @@ JUnitSuite RunRecorder::suite(const std::string& library, const std::vector<std:
     // The run stopped: the file it stopped in has the error, the ones after it were not played.
     std::size_t stopped = fileOf(end.step, steps, files);
     suite.cases[stopped].error =
-        "the script " + end.describe() + " in " + stepText(end.step, steps);
+        "the script " + end.describe() + " in " + stepName(end.step, steps);
     suite.cases[stopped].details = *suite.cases[stopped].error;
     for (std::size_t i = stopped + 1; i < suite.cases.size(); ++i)
         suite.cases[i].skipped = "not played: the run stopped in " + caseName(files[stopped]);

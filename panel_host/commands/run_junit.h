@@ -13,6 +13,10 @@
 #include <string>
 #include <vector>
 
+// A step of the run, for people: 0 is the load, the scenario steps follow, and
+// the delete comes last ("step 3 (take.scenario:7: press Take)").
+std::string stepName(std::int64_t step, const std::vector<ScenarioStep>& steps);
+
 // In the child: records on the output descriptor (-1: none are sent).
 void sendStepBegun(int fd, std::int64_t step);
 void sendTranscriptLine(int fd, const std::string& line);

@@ -123,8 +123,7 @@ std::optional<HostReply> PanelHost::onCommand(const std::optional<std::string>& 
         return std::nullopt;
     }
     const std::string& command = *text;
-    if (keepCommands_)
-        commands_.push_back(command);
+    commands_.push_back(command);
     note("script> " + shown(command));
     std::string why;
     std::optional<HostCommand> parsed = parseHostCommand(command, why);

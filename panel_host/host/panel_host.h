@@ -57,8 +57,6 @@ class PanelHost : private ScriptHostSide {
     const std::vector<std::string>& breaches() const { return breaches_; }
     std::size_t breachCount() const { return breachCount_; }
     static constexpr std::size_t keptBreaches = 1000;
-    // Serve mode reads no command lists: it can stop them being kept.
-    void keepCommands(bool keep) { keepCommands_ = keep; }
     Studio& studio() { return studio_; }
     // Writes one line to the transcript.
     void note(const std::string& line) { transcript_(line); }
@@ -98,7 +96,6 @@ class PanelHost : private ScriptHostSide {
     std::vector<std::string> commands_;
     std::vector<std::string> breaches_;
     std::size_t breachCount_ = 0;
-    bool keepCommands_ = true;
 };
 
 #endif

@@ -1,10 +1,12 @@
 #include "child_process.h"
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
 #include <new>
+#include <unistd.h>
 
 #if !defined(_WIN32)
 #include <cerrno>
@@ -18,6 +20,18 @@
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
+
+bool writeAll(int fd, const std::string& bytes) {
+    for (std::size_t done = 0; done < bytes.size();) {
+        ssize_t wrote = write(fd, bytes.data() + done, bytes.size() - done);
+        if (wrote < 0 && errno == EINTR)
+            continue;
+        if (wrote <= 0)
+            return false;
+        done += static_cast<std::size_t>(wrote);
+    }
+    return true;
+}
 
 std::string ChildEnd::describe() const {
     switch (kind) {

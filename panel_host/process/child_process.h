@@ -37,6 +37,10 @@ struct ChildEnd {
     std::string describe() const;
 };
 
+// Writes all of `bytes` to `fd` (a pipe to the parent, say), going on after
+// interruptions; false when the other end is gone.
+bool writeAll(int fd, const std::string& bytes);
+
 class ChildProcess {
   public:
     // The body's return value is the child's exit status. It may write to

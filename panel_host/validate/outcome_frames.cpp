@@ -174,27 +174,32 @@ std::string encodeOutcomes(const std::vector<SessionOutcome>& outcomes) {
     return bytes;
 }
 
+bool takeFrame(const std::string& bytes, std::size_t& at, std::string& body) {
+    std::int64_t size = 0;
+    if (at > bytes.size() || bytes.size() - at < 8)
+        return false;
+    std::memcpy(&size, bytes.data() + at, 8);
+    if (size < 0 || static_cast<std::uint64_t>(size) > bytes.size() - at - 8)
+        return false;
+    body = bytes.substr(at + 8, static_cast<std::size_t>(size));
+    at += 8 + static_cast<std::size_t>(size);
+    return true;
+}
+
 bool decodeOutcomes(const std::string& bytes, std::size_t& at, std::vector<SessionOutcome>& out) {
     std::int64_t count = 0;
-    if (bytes.size() - at < 8)
+    if (at > bytes.size() || bytes.size() - at < 8)
         return false;
     std::memcpy(&count, bytes.data() + at, 8);
     at += 8;
     if (count < 0 || static_cast<std::uint64_t>(count) > bytes.size())
         return false;
     out.clear();
+    std::string body;
     for (std::int64_t i = 0; i < count; ++i) {
-        std::int64_t size = 0;
-        if (bytes.size() - at < 8)
-            return false;
-        std::memcpy(&size, bytes.data() + at, 8);
-        at += 8;
-        if (size < 0 || static_cast<std::uint64_t>(size) > bytes.size() - at)
-            return false;
         SessionOutcome outcome;
-        if (!decodeOutcome(bytes.substr(at, static_cast<std::size_t>(size)), outcome))
+        if (!takeFrame(bytes, at, body) || !decodeOutcome(body, outcome))
             return false;
-        at += static_cast<std::size_t>(size);
         out.push_back(std::move(outcome));
     }
     return true;

@@ -15,6 +15,10 @@ std::string encodeOutcome(const SessionOutcome& outcome);
 // The fields of one frame (without its length); false when they do not parse.
 bool decodeOutcome(const std::string& bytes, SessionOutcome& outcome);
 
+// The body of the whole frame at `at` (its 8-byte length, then the body),
+// moving `at` past it; false when no whole frame is there yet.
+bool takeFrame(const std::string& bytes, std::size_t& at, std::string& body);
+
 // A list of outcomes: its count, then a frame each; decoding starts at `at`
 // and leaves it past the list.
 std::string encodeOutcomes(const std::vector<SessionOutcome>& outcomes);

@@ -9,32 +9,19 @@
 
 namespace {
 
-void writeAll(int fd, const std::string& bytes) {
-    for (size_t done = 0; done < bytes.size();) {
-        ssize_t wrote = write(fd, bytes.data() + done, bytes.size() - done);
-        if (wrote <= 0)
-            _exit(3); // the parent is gone
-        done += static_cast<size_t>(wrote);
-    }
-}
-
 // Takes every whole frame off the front of `pending`.
 void takeFrames(std::string& pending, std::vector<SessionOutcome>& outcomes) {
-    for (;;) {
-        std::int64_t size = 0;
-        if (pending.size() < 8)
-            return;
-        std::memcpy(&size, pending.data(), 8);
-        if (size < 0 || pending.size() - 8 < static_cast<std::uint64_t>(size))
-            return;
+    std::size_t at = 0;
+    std::string body;
+    while (takeFrame(pending, at, body)) {
         SessionOutcome outcome;
-        if (!decodeOutcome(pending.substr(8, static_cast<size_t>(size)), outcome)) {
+        if (!decodeOutcome(body, outcome)) {
             outcome.failed = true;
             outcome.kind = outcome.message = "garbled outcome from the session's process";
         }
         outcomes.push_back(std::move(outcome));
-        pending.erase(0, 8 + static_cast<size_t>(size));
     }
+    pending.erase(0, at);
 }
 
 SessionOutcome endedChild(const ChildEnd& end) {
@@ -71,7 +58,8 @@ std::vector<SessionOutcome> runSessionBatch(const BatchSettings& settings,
                 for (size_t i = first; i < sessions.size(); ++i) {
                     SessionOutcome outcome = runSession(settings.session, sessions[i], progress,
                                                         static_cast<int>(i), &route);
-                    writeAll(fd, encodeOutcome(outcome));
+                    if (!writeAll(fd, encodeOutcome(outcome)))
+                        _exit(3); // the parent is gone
                     if (outcome.cannotLoad)
                         break;
                 }

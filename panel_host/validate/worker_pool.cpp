@@ -1,5 +1,7 @@
 #include "worker_pool.h"
 
+#include "child_process.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
@@ -13,26 +15,16 @@
 
 namespace {
 
-// A piece crosses as its index and its size (8 bytes each), then its bytes.
-void writeAll(int fd, const char* bytes, std::size_t size) {
-    for (std::size_t done = 0; done < size;) {
-        ssize_t wrote = write(fd, bytes + done, size - done);
-        if (wrote < 0 && errno == EINTR)
-            continue;
-        if (wrote <= 0)
-            _exit(3); // the caller is gone
-        done += static_cast<std::size_t>(wrote);
-    }
-}
-
 [[noreturn]] void beWorker(std::size_t first, std::size_t count, std::size_t stride, int fd,
                            const std::function<std::string(std::size_t)>& work) {
     prctl(PR_SET_PDEATHSIG, SIGKILL);
     for (std::size_t i = first; i < count; i += stride) {
         std::string result = work(i);
+        // A piece crosses as its index and its size (8 bytes each), then its bytes.
         std::uint64_t header[2] = {i, result.size()};
-        writeAll(fd, reinterpret_cast<const char*>(header), sizeof header);
-        writeAll(fd, result.data(), result.size());
+        std::string piece(reinterpret_cast<const char*>(header), sizeof header);
+        if (!writeAll(fd, piece + result))
+            _exit(3); // the caller is gone
     }
     _exit(0); // nothing of the caller's (buffers, destructors) runs twice
 }
