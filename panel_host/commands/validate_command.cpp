@@ -10,6 +10,7 @@
 #include "session_generator.h"
 #include "session_reach.h"
 #include "session_shrinker.h"
+#include "validate_output.h"
 #include "validate_report.h"
 #include "worker_pool.h"
 
@@ -19,7 +20,6 @@
 #include <cstdio>
 #include <fstream>
 #include <iostream>
-#include <map>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -421,7 +421,7 @@ class Validation {
             std::cout << " " << kind << " " << count;
         std::cout << "\nvalidate: controls exercised " << reach_.controls.size() << " of "
                   << layout_.controls.size() << "\n";
-        reportCodeReached();
+        std::cout << codeReachedText(reach_);
         std::cout << "validate: " << endSession() - firstSession() << " sessions";
         if (shardCount_ > 1)
             std::cout << " (shard " << shardIndex_ << "/" << shardCount_ << ": sessions "
@@ -431,103 +431,29 @@ class Validation {
             std::cerr << "panel-host: cannot write " << options_.jsonFile << "\n";
             return badInput;
         }
-        if (!options_.coverageFile.empty() && !writeCoverage()) {
+        if (!options_.coverageFile.empty() &&
+            !writeText(options_.coverageFile, blockListText(reach_))) {
             std::cerr << "panel-host: cannot write " << options_.coverageFile << "\n";
             return badInput;
         }
-        if (!options_.junitFile.empty() && !writeJUnit(options_.junitFile, junitSuite())) {
+        if (!options_.junitFile.empty() &&
+            !writeJUnit(options_.junitFile, validateJUnit(report(), failedSteps()))) {
             std::cerr << "panel-host: cannot write " << options_.junitFile << "\n";
             return badInput;
         }
         return failures_.empty() ? passed : failedChecks;
     }
 
-    // What of the script's code ran, where the route could see it (the
-    // emulated route watches every block): a line a module, and the largest
-    // runs of its code that never ran.
-    void reportCodeReached() const {
-        for (const ModuleReach& m : reach_.modules()) {
-            double share = m.codeBytes == 0 ? 0 : 100.0 * static_cast<double>(m.reachedBytes) /
-                                                      static_cast<double>(m.codeBytes);
-            char percent[16];
-            std::snprintf(percent, sizeof percent, "%.1f", share);
-            std::cout << "validate: " << m.module << " code reached: " << m.blocks << " blocks, "
-                      << m.reachedBytes << " of " << m.codeBytes << " executable bytes ("
-                      << percent << "%)\n";
-            if (m.neverReached.empty())
-                continue;
-            std::cout << "validate:   never reached:";
-            for (const CodeRange& gap : m.neverReached)
-                std::cout << " " << place(gap) << " (" << gap.size << " bytes)";
-            std::cout << "\n";
-        }
+    // Where and how each failure's session failed, as generated, for people.
+    std::vector<std::string> failedSteps() const {
+        std::vector<std::string> where;
+        for (const Failure& f : failures_)
+            where.push_back(
+                stepLine(sessionLines(f.session), f.shrunkSteps < 0 ? f.step : f.foundStep));
+        return where;
     }
 
-    // "PELDAN.dll+0x1a2b", with the export it starts, if any.
-    std::string place(const CodeRange& at) const {
-        char offset[16];
-        std::snprintf(offset, sizeof offset, "0x%x", at.offset);
-        auto name = reach_.exports.find({at.module, at.offset});
-        return at.module + "+" + offset + (name == reach_.exports.end() ? "" : " " + name->second);
-    }
-
-    // Every block reached: "MODULE+OFFSET SIZE [EXPORT]", a line each, in address order.
-    bool writeCoverage() const {
-        std::ofstream out(options_.coverageFile, std::ios::binary);
-        out << "# Blocks of the script's code that validate's sessions ran: place, size in bytes.\n";
-        for (const auto& [module, blocks] : reach_.blocks)
-            for (const auto& [offset, size] : blocks)
-                out << place({module, offset, size}) << " " << size << "\n";
-        if (reach_.blocks.empty())
-            out << "# (this route cannot see the script's code: nothing to list)\n";
-        return static_cast<bool>(out);
-    }
-
-    // A test case a kind of failure, naming every session of that kind with
-    // its seed and saved scenario; one passing case when nothing failed.
-    JUnitSuite junitSuite() const {
-        JUnitSuite suite{"panel-host validate " + options_.library, seconds_, {}};
-        std::string className = "panel-host.validate." + baseName(options_.library);
-        std::string run = "seed " + std::to_string(options_.seed) + ", level " +
-                          std::to_string(options_.level) + ", sessions " +
-                          std::to_string(firstSession()) + " to " +
-                          std::to_string(endSession() - 1);
-        if (failures_.empty()) {
-            suite.cases.push_back({"no failures (" + run + ")",
-                                   className,
-                                   seconds_,
-                                   {},
-                                   {},
-                                   {},
-                                   "",
-                                   std::to_string(steps_) + " steps, controls exercised " +
-                                       std::to_string(reach_.controls.size()) + " of " +
-                                       std::to_string(layout_.controls.size()) + "\n"});
-            return suite;
-        }
-        std::map<std::string, std::size_t> caseOf;
-        for (const Failure& f : failures_) {
-            auto [at, added] = caseOf.emplace(f.kind, suite.cases.size());
-            if (added)
-                suite.cases.push_back({f.kind, className, 0, f.message, {}, {}, "", ""});
-            JUnitCase& c = suite.cases[at->second];
-            c.details +=
-                "session " + std::to_string(f.session) + " (" + run + "): " +
-                stepLine(sessionLines(f.session), f.shrunkSteps < 0 ? f.step : f.foundStep) + ": " +
-                (f.shrunkSteps < 0 ? f.message : f.foundMessage) +
-                (f.scenarioFile.empty()
-                     ? ""
-                     : "\n  replay: panel-host run " + options_.library + " " + f.scenarioFile) +
-                "\n";
-        }
-        return suite;
-    }
-
-    static std::string baseName(const std::string& path) {
-        return path.substr(path.find_last_of('/') + 1);
-    }
-
-    bool writeJson() const {
+    ValidateReport report() const {
         ValidateReport report;
         report.library = options_.library;
         report.compare = options_.compare;
@@ -550,9 +476,19 @@ class Validation {
                     ? ReportedFailure{f.session, f.step, f.kind, f.message, "", -1, -1}
                     : ReportedFailure{f.session, f.foundStep, f.kind, f.foundMessage,
                                       f.scenarioFile, f.shrunkSteps, f.step});
+        return report;
+    }
+
+    bool writeJson() const {
         std::ofstream out(options_.jsonFile);
-        out << reportJson(report).dump(2, ' ', false, nlohmann::json::error_handler_t::replace)
+        out << reportJson(report()).dump(2, ' ', false, nlohmann::json::error_handler_t::replace)
             << "\n";
+        return static_cast<bool>(out);
+    }
+
+    bool writeText(const std::string& path, const std::string& text) const {
+        std::ofstream out(path, std::ios::binary);
+        out << text;
         return static_cast<bool>(out);
     }
 
