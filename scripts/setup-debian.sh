@@ -16,8 +16,9 @@ packages=(
   clang clang-tools lld llvm                         # clang-cl, lld-link, llvm-rc: the Windows DLL
   libwine-dev mingw-w64-i686-dev                     # Windows C runtime headers and import libraries
   libunicorn-dev                                     # panel-host's emulated route: the x86 CPU emulator
-  libcli11-dev libcpp-httplib-dev nlohmann-json3-dev # panel-host: command line, HTTP, JSON
+  libcli11-dev libmicrohttpd-dev nlohmann-json3-dev # panel-host: command line, HTTP server, JSON
   googletest libgtest-dev libgmock-dev               # the native build configures its tests
+  libcpp-httplib-dev                                 # the server tests' HTTP client
 )
 wine=()
 if [ "$mode" = tests ]; then
@@ -47,19 +48,37 @@ install_browser_test() {
 }
 
 missing=()
-for p in "${packages[@]}" "${wine[@]}"; do
+for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
 done
-if [ ${#missing[@]} -eq 0 ]; then
+missing_wine=()
+for p in "${wine[@]}"; do
+  dpkg -s "$p" >/dev/null 2>&1 || missing_wine+=("$p")
+done
+if [ ${#missing[@]} -eq 0 ] && [ ${#missing_wine[@]} -eq 0 ]; then
   echo "setup: all packages present"
   install_browser_test
   exit 0
 fi
-echo "setup: installing ${missing[*]}"
+echo "setup: installing ${missing[*]} ${missing_wine[*]}"
 if [ ${#wine[@]} -gt 0 ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
   $SUDO dpkg --add-architecture i386
 fi
-$SUDO apt-get update -qq
-DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${missing[@]}" >/dev/null
+# A mirror in the middle of a sync fails an index now and then: try again,
+# and go on with the indexes there are, since the install says if one is missing.
+for attempt in 1 2 3; do
+  if $SUDO apt-get update -qq; then break; fi
+  echo "setup: apt-get update failed (attempt $attempt of 3)"
+  sleep $((attempt * 5))
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${missing[@]}" >/dev/null
+fi
+# Wine on its own: when the mirror cannot give its 32-bit half, the Wine
+# steps are skipped and say why (scripts/test-all.sh), the rest still runs.
+if [ ${#missing_wine[@]} -gt 0 ] &&
+  ! DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${missing_wine[@]}" >/dev/null; then
+  echo "setup: Wine could not be installed from the mirror; its steps will be skipped"
+fi
 install_browser_test
 echo "setup: done"

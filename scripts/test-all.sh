@@ -16,6 +16,10 @@ scripts/setup-debian.sh tests
 
 wine_ok=1
 why_no_wine=$(scripts/runs-32bit-programs.sh) || wine_ok=0
+if [ $wine_ok = 1 ] && ! dpkg -s wine32:i386 >/dev/null 2>&1; then
+  wine_ok=0
+  why_no_wine="Wine's 32-bit package is not installed (setup could not get it)"
+fi
 wine_tests=$([ $wine_ok = 1 ] && echo ON || echo OFF)
 
 step "native: configure, build, test"

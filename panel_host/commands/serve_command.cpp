@@ -9,6 +9,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <iostream>
+#include <sys/resource.h>
 #include <thread>
 
 namespace {
@@ -33,6 +34,16 @@ bool chooseToken(const ServeOptions& options, std::string& token) {
     return isLoopback(options.bind) || !token.empty();
 }
 
+// Every connection is a descriptor: take what the system allows, so that a
+// crowd of slow clients meets the server's own limits, not the process's.
+void raiseDescriptorLimit() {
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &limit);
+    }
+}
+
 } // namespace
 
 CLI::App* addServeCommand(CLI::App& app, ServeOptions& options) {
@@ -49,6 +60,22 @@ CLI::App* addServeCommand(CLI::App& app, ServeOptions& options) {
     command->add_option(
         "--token", options.token,
         "the token requests must carry (default off loopback: PANEL_HOST_TOKEN, or a new one)");
+    command
+        ->add_option("--header-timeout", options.limits.headerSeconds,
+                     "seconds from a request line to the end of its headers (default 5)")
+        ->check(CLI::Range(1, 3600));
+    command
+        ->add_option("--body-timeout", options.limits.bodySeconds,
+                     "seconds from the headers to the end of the answer (default 10)")
+        ->check(CLI::Range(1, 3600));
+    command
+        ->add_option("--keep-alive", options.limits.keepAliveSeconds,
+                     "seconds a connection may stay idle between requests (default 5)")
+        ->check(CLI::Range(1, 3600));
+    command
+        ->add_option("--per-address", options.limits.perAddress,
+                     "connections at once from one address, event streams aside (default 16)")
+        ->check(CLI::Range(1, 10000));
     return command;
 }
 
@@ -70,7 +97,8 @@ int serve(const ServeOptions& options) {
                             options.recordFile,
                             "# Recorded by panel-host serve from " + options.library + ".\n" +
                                 "# Replay: panel-host run " + options.library + studioOption +
-                                " THIS_FILE\n"};
+                                " THIS_FILE\n",
+                            options.limits};
     if (!chooseToken(options, settings.token)) {
         std::cerr << "panel-host: cannot make a token; give --token\n";
         return 2;
@@ -86,6 +114,7 @@ int serve(const ServeOptions& options) {
         std::cerr << "panel-host: " << error << "\n";
         return 3;
     }
+    raiseDescriptorLimit();
     PanelServer server(*route, studio, settings);
     if (!server.recordingError().empty()) {
         std::cerr << "panel-host: --record: " << server.recordingError() << "\n";
@@ -110,8 +139,12 @@ int serve(const ServeOptions& options) {
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         server.stop();
     });
-    server.serve();
+    bool served = server.serve(error);
     stopRequested = true;
     watcher.join();
+    if (!served) {
+        std::cerr << "panel-host: " << error << "\n";
+        return 2;
+    }
     return 0;
 }

@@ -3,6 +3,8 @@
 #ifndef SERVE_COMMAND_H
 #define SERVE_COMMAND_H
 
+#include "server_limits.h"
+
 #include <CLI/CLI.hpp>
 
 #include <string>
@@ -15,6 +17,7 @@ struct ServeOptions {
     std::string studioFile;
     std::string token;
     std::string recordFile;
+    ServerLimits limits;
 };
 
 CLI::App* addServeCommand(CLI::App& app, ServeOptions& options);

@@ -3,9 +3,6 @@
 #include "panel_summary.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
-#include <sys/socket.h>
 
 using nlohmann::json;
 
@@ -17,40 +14,29 @@ std::string dumped(const json& value) {
     return value.dump(-1, ' ', false, json::error_handler_t::replace);
 }
 
-void answer(httplib::Response& response, int status, const json& body) {
-    response.status = status;
-    response.set_content(dumped(body), "application/json");
+void answer(HttpResponse& response, int status, const json& body) {
+    response.set(status, "application/json", dumped(body));
 }
 
-void refuse(httplib::Response& response, int status, const std::string& why) {
+void refuse(HttpResponse& response, int status, const std::string& why) {
     answer(response, status, json{{"error", why}});
 }
 
-std::optional<std::string> header(const httplib::Request& request, const char* name) {
-    if (!request.has_header(name))
-        return std::nullopt;
-    return request.get_header_value(name);
+std::optional<std::string> tokenOf(const HttpRequest& request) {
+    if (auto header = request.header("x-panel-token"))
+        return header;
+    return request.parameter("token");
 }
 
-std::optional<std::string> tokenOf(const httplib::Request& request) {
-    if (request.has_header("X-Panel-Token"))
-        return request.get_header_value("X-Panel-Token");
-    if (request.has_param("token"))
-        return request.get_param_value("token");
-    return std::nullopt;
-}
-
-size_t numberParam(const httplib::Request& request, const char* name, size_t otherwise) {
-    if (!request.has_param(name))
+size_t numberParam(const HttpRequest& request, const char* name, size_t otherwise) {
+    std::optional<std::string> text = request.parameter(name);
+    if (!text || text->empty() || text->size() > 18 ||
+        text->find_first_not_of("0123456789") != std::string::npos)
         return otherwise;
-    const std::string text = request.get_param_value(name);
-    if (text.empty() || text.size() > 18 ||
-        text.find_first_not_of("0123456789") != std::string::npos)
-        return otherwise;
-    return static_cast<size_t>(std::stoull(text));
+    return static_cast<size_t>(std::stoull(*text));
 }
 
-bool text(const json& object, const char* key, std::string& out, httplib::Response& response,
+bool text(const json& object, const char* key, std::string& out, HttpResponse& response,
           const char* fallback = nullptr) {
     auto found = object.find(key);
     if (found == object.end() && fallback != nullptr) {
@@ -65,7 +51,7 @@ bool text(const json& object, const char* key, std::string& out, httplib::Respon
     return true;
 }
 
-bool integer(const json& object, const char* key, int& out, httplib::Response& response) {
+bool integer(const json& object, const char* key, int& out, HttpResponse& response) {
     auto found = object.find(key);
     if (found == object.end() || !found->is_number_integer() ||
         found->get<long long>() < -2147483648LL || found->get<long long>() > 2147483647LL) {
@@ -74,12 +60,6 @@ bool integer(const json& object, const char* key, int& out, httplib::Response& r
     }
     out = found->get<int>();
     return true;
-}
-
-// Only the server's own port: no second server can share it (SO_REUSEPORT).
-void ownPortOnly(socket_t socket) {
-    int yes = 1;
-    setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
 }
 
 std::vector<std::string> listenAddresses(const std::string& bind) {
@@ -93,7 +73,7 @@ std::vector<std::string> listenAddresses(const std::string& bind) {
 PanelServer::PanelServer(ScriptRoute& route, Studio& studio, const ServerSettings& settings)
     : settings_(settings), guard_(listenAddresses(settings.bind), settings.port, settings.token),
       instance_(newToken().substr(0, 12)), studio_(studio),
-      host_(studio, [this](const std::string& line) { record(line); }),
+      host_(studio, [this](const std::string& line) { record(line); }), server_(settings.limits),
       start_(std::chrono::steady_clock::now()) {
     {
         std::lock_guard<std::mutex> hold(lock_);
@@ -104,17 +84,7 @@ PanelServer::PanelServer(ScriptRoute& route, Studio& studio, const ServerSetting
         if (opened_ && !recorder_.open(settings.recordFile, settings.recordHeader, recordingError_))
             opened_ = false;
     }
-    // Every event stream holds a worker for as long as it is open: enough
-    // workers for the streams allowed and the requests beside them.
-    server_.new_task_queue = [] { return new httplib::ThreadPool(workerThreads); };
-    server_.set_tcp_nodelay(true);
-    server_.set_socket_options(ownPortOnly);
-    server_.set_keep_alive_timeout(1);
-    // Short enough that a stalled client cannot hold a worker, or a stop, for long.
-    server_.set_read_timeout(0, 500000);
-    server_.set_write_timeout(2, 0);
-    server_.set_payload_max_length(maxBodyBytes);
-    server_.set_mount_point("/", settings.webRoot);
+    server_.files(settings.webRoot);
     guard();
     routes();
     eventStream();
@@ -130,18 +100,14 @@ PanelServer::~PanelServer() {
 }
 
 bool PanelServer::bind(std::string& why) {
-    errno = 0;
-    if (server_.bind_to_port(settings_.bind, settings_.port))
-        return true;
-    why = "cannot listen on " + settings_.bind + ":" + std::to_string(settings_.port) + ": " +
-          (errno == EADDRINUSE ? "the port is in use"
-           : errno != 0        ? std::string(std::strerror(errno))
-                               : "not an address of this machine");
-    return false;
+    return server_.bind(settings_.bind, settings_.port, why);
 }
 
-void PanelServer::serve() {
-    server_.listen_after_bind();
+bool PanelServer::serve(std::string& why) {
+    if (!server_.start(why))
+        return false;
+    server_.wait();
+    return true;
 }
 
 void PanelServer::stop() {
@@ -151,7 +117,6 @@ void PanelServer::stop() {
         recorder_.ticked(studio_.now(), shownCommands());
         recorder_.finish(studio_.now());
     }
-    changed_.notify_all();
     server_.stop();
 }
 
@@ -180,7 +145,7 @@ void PanelServer::record(const std::string& line) {
     if (!take.empty())
         lastTake_ = take;
     transcript_.add(line);
-    changed_.notify_all();
+    server_.wake();
 }
 
 void PanelServer::timerLoop() {
@@ -198,8 +163,8 @@ void PanelServer::timerLoop() {
 }
 
 template <class Action>
-void PanelServer::act(httplib::Response& response, const std::optional<std::string>& line,
-                      Action action, bool parameter) {
+void PanelServer::act(HttpResponse& response, const std::optional<std::string>& line, Action action,
+                      bool parameter) {
     std::lock_guard<std::mutex> hold(lock_);
     if (!host_.isOpen()) {
         refuse(response, 409, "the panel is closed");
@@ -216,7 +181,7 @@ void PanelServer::act(httplib::Response& response, const std::optional<std::stri
 }
 
 bool PanelServer::onPanel(const std::string& panel, const std::string& control,
-                          httplib::Response& response) {
+                          HttpResponse& response) {
     std::lock_guard<std::mutex> hold(lock_);
     const PanelLayout& layout = studio_.layout();
     if (panel == layout.panel && layout.find(control) != nullptr)
@@ -282,34 +247,22 @@ json PanelServer::state() {
 }
 
 void PanelServer::guard() {
-    server_.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
+    server_.gate([this](const HttpRequest& req, HttpResponse& res) {
         GuardVerdict verdict =
-            guard_.check(req.method, req.path, header(req, "Host"), header(req, "Origin"),
-                         header(req, "Content-Type"), tokenOf(req));
+            guard_.check(req.method, req.path, req.header("host"), req.header("origin"),
+                         req.header("content-type"), tokenOf(req));
         if (verdict.status == 0)
-            return httplib::Server::HandlerResponse::Unhandled;
+            return false;
         refuse(res, verdict.status, verdict.why);
-        return httplib::Server::HandlerResponse::Handled;
+        return true;
     });
 }
 
-// POST handlers read their body themselves, so that the limit holds for
-// chunked bodies too, and get it as a JSON object.
+// POST bodies arrive whole and bounded (the server refuses larger ones,
+// chunked or not); handlers get them as a JSON object.
 template <class Handler> void PanelServer::post(const std::string& path, Handler handler) {
-    server_.Post(path, [handler](const httplib::Request& req, httplib::Response& res,
-                                 const httplib::ContentReader& reader) {
-        std::string body;
-        bool fits = reader([&](const char* data, size_t size) {
-            if (body.size() + size > maxBodyBytes)
-                return false;
-            body.append(data, size);
-            return true;
-        });
-        if (!fits)
-            return refuse(res, 413,
-                          "the request body is larger than " + std::to_string(maxBodyBytes / 1024) +
-                              " KiB");
-        json in = json::parse(body, nullptr, false);
+    server_.post(path, [handler](const HttpRequest& req, HttpResponse& res) {
+        json in = json::parse(req.body, nullptr, false);
         if (in.is_discarded() || !in.is_object())
             return refuse(res, 400, "the request body must be a JSON object");
         handler(in, res);
@@ -317,23 +270,24 @@ template <class Handler> void PanelServer::post(const std::string& path, Handler
 }
 
 void PanelServer::routes() {
-    server_.Get("/api/layout", [this](const httplib::Request&, httplib::Response& res) {
+    server_.get("/api/layout", [this](const HttpRequest&, HttpResponse& res) {
         std::lock_guard<std::mutex> hold(lock_);
         answer(res, 200, layout());
     });
     // The session so far as a scenario, for the page's "Save as scenario": its
     // bytes as recorded, not JSON, so the download is the --record file's text.
-    server_.Get("/api/scenario", [this](const httplib::Request&, httplib::Response& res) {
+    server_.get("/api/scenario", [this](const HttpRequest&, HttpResponse& res) {
         std::lock_guard<std::mutex> hold(lock_);
-        res.set_header("Content-Disposition", "attachment; filename=\"recorded.scenario\"");
-        res.set_content(recorder_.text(), "text/plain; charset=utf-8");
+        res.headers.push_back(
+            {"Content-Disposition", "attachment; filename=\"recorded.scenario\""});
+        res.set(200, "text/plain; charset=utf-8", recorder_.text());
     });
-    server_.Get("/api/state", [this](const httplib::Request&, httplib::Response& res) {
+    server_.get("/api/state", [this](const HttpRequest&, HttpResponse& res) {
         std::lock_guard<std::mutex> hold(lock_);
         answer(res, 200, state());
     });
     // Pages of the transcript: ?since=N (a line number) or ?tail=N (the last N), ?limit=N.
-    server_.Get("/api/transcript", [this](const httplib::Request& req, httplib::Response& res) {
+    server_.get("/api/transcript", [this](const HttpRequest& req, HttpResponse& res) {
         std::lock_guard<std::mutex> hold(lock_);
         size_t limit = std::min<size_t>(numberParam(req, "limit", 500), 2000);
         size_t tail = numberParam(req, "tail", 0);
@@ -348,7 +302,7 @@ void PanelServer::routes() {
                 {"end", end},
                 {"first", transcript_.first()}});
     });
-    post("/api/press", [this](const json& in, httplib::Response& res) {
+    post("/api/press", [this](const json& in, HttpResponse& res) {
         std::string control, panel;
         if (!text(in, "control", control, res) || !text(in, "panel", panel, res, "1") ||
             !onPanel(panel, control, res))
@@ -359,7 +313,7 @@ void PanelServer::routes() {
             return json::object();
         });
     });
-    post("/api/pick", [this](const json& in, httplib::Response& res) {
+    post("/api/pick", [this](const json& in, HttpResponse& res) {
         std::string control, value, panel;
         if (!text(in, "control", control, res) || !text(in, "value", value, res) ||
             !text(in, "panel", panel, res, "1") || !onPanel(panel, control, res))
@@ -369,7 +323,7 @@ void PanelServer::routes() {
             return json::object();
         });
     });
-    post("/api/event", [this](const json& in, httplib::Response& res) {
+    post("/api/event", [this](const json& in, HttpResponse& res) {
         std::string panel, control, message;
         if (!text(in, "panel", panel, res) || !text(in, "control", control, res) ||
             !text(in, "message", message, res) || !onPanel(panel, control, res))
@@ -379,7 +333,7 @@ void PanelServer::routes() {
             return json::object();
         });
     });
-    post("/api/route", [this](const json& in, httplib::Response& res) {
+    post("/api/route", [this](const json& in, HttpResponse& res) {
         int destination = 0, source = 0;
         if (!integer(in, "destination", destination, res) || !integer(in, "source", source, res))
             return;
@@ -388,7 +342,7 @@ void PanelServer::routes() {
             return json::object();
         });
     });
-    post("/api/parameter", [this](const json& in, httplib::Response& res) {
+    post("/api/parameter", [this](const json& in, HttpResponse& res) {
         auto message = in.find("message");
         if (message == in.end() || !(message->is_string() || message->is_null()))
             return refuse(res, 400, "'message' must be a text or null");
@@ -403,60 +357,66 @@ void PanelServer::routes() {
             },
             true);
     });
-    server_.set_exception_handler(
-        [](const httplib::Request&, httplib::Response& res, std::exception_ptr) {
-            refuse(res, 500, "the request could not be handled");
-        });
-    server_.set_error_handler([](const httplib::Request& req, httplib::Response& res) {
-        if (res.body.empty())
-            refuse(res, res.status, "no such resource: " + req.method + " " + req.path);
+    server_.otherwise([](const HttpRequest& req, HttpResponse& res) {
+        refuse(res, 404, "no such resource: " + req.method + " " + req.path);
     });
 }
 
-// Server-sent events: each transcript line as it is written, with its number.
-// A stream checks its client at least twice a second, so a closed one lets its
-// worker go within a second, and it ends as soon as the server stops.
+// Server-sent events: each transcript line as it is written, with its
+// number, a comment when there has been nothing for half a second (so a
+// closed client is noticed), and a last event when the server stops.
+class PanelServer::TranscriptEvents : public EventSource {
+  public:
+    TranscriptEvents(PanelServer& server, size_t next) : server_(server), next_(next) {}
+    ~TranscriptEvents() override { --server_.streams_; }
+
+    std::string next() override {
+        std::string chunk;
+        try {
+            std::lock_guard<std::mutex> hold(server_.lock_);
+            if (hello_) {
+                chunk = "retry: 1000\nevent: hello\ndata: " +
+                        dumped({{"instance", server_.instance_}, {"version", next_}}) + "\n\n";
+                hello_ = false;
+            }
+            TranscriptBuffer::Page page = server_.transcript_.page(next_, 200, 256 * 1024);
+            for (size_t i = 0; i < page.lines.size(); ++i)
+                chunk +=
+                    "data: " + dumped({{"index", page.from + i}, {"line", page.lines[i]}}) + "\n\n";
+            next_ = page.from + page.lines.size();
+        } catch (const std::exception&) {
+            return {}; // tried again at the next wake
+        }
+        auto now = std::chrono::steady_clock::now();
+        if (chunk.empty() && now - lastSent_ >= std::chrono::milliseconds(500))
+            chunk = ": still here\n\n";
+        if (!chunk.empty())
+            lastSent_ = now;
+        return chunk;
+    }
+
+    std::string farewell() override {
+        std::lock_guard<std::mutex> hold(server_.lock_);
+        return "event: stopping\ndata: " + dumped({{"instance", server_.instance_}}) + "\n\n";
+    }
+
+  private:
+    PanelServer& server_;
+    size_t next_;
+    bool hello_ = true;
+    std::chrono::steady_clock::time_point lastSent_ = std::chrono::steady_clock::now();
+};
+
 void PanelServer::eventStream() {
-    server_.Get("/events", [this](const httplib::Request&, httplib::Response& res) {
-        if (++streams_ > maxEventStreams) {
-            --streams_;
-            return refuse(res, 503, "too many event streams are open");
-        }
-        size_t next;
-        {
+    server_.stream(
+        "/events",
+        [this](const HttpRequest&, HttpResponse& refusal) -> std::unique_ptr<EventSource> {
+            if (++streams_ > settings_.limits.eventStreams) {
+                --streams_;
+                refuse(refusal, 503, "too many event streams are open");
+                return nullptr;
+            }
             std::lock_guard<std::mutex> hold(lock_);
-            next = transcript_.end();
-        }
-        res.set_header("Cache-Control", "no-cache");
-        res.set_chunked_content_provider(
-            "text/event-stream",
-            [this, next, hello = true](size_t, httplib::DataSink& sink) mutable {
-                std::string chunk;
-                try {
-                    std::unique_lock<std::mutex> hold(lock_);
-                    if (hello) {
-                        chunk = "retry: 1000\nevent: hello\ndata: " +
-                                dumped({{"instance", instance_}, {"version", next}}) + "\n\n";
-                        hello = false;
-                    } else {
-                        changed_.wait_for(hold, std::chrono::milliseconds(500),
-                                          [&] { return stopping_ || transcript_.end() > next; });
-                    }
-                    if (stopping_)
-                        return false;
-                    TranscriptBuffer::Page page = transcript_.page(next, 200, 256 * 1024);
-                    for (size_t i = 0; i < page.lines.size(); ++i)
-                        chunk +=
-                            "data: " + dumped({{"index", page.from + i}, {"line", page.lines[i]}}) +
-                            "\n\n";
-                    next = page.from + page.lines.size();
-                } catch (const std::exception&) {
-                    return false; // the stream ends; the page reconnects and re-reads
-                }
-                if (chunk.empty())
-                    chunk = ": still here\n\n";
-                return sink.write(chunk.data(), chunk.size());
-            },
-            [this](bool) { --streams_; });
-    });
+            return std::make_unique<TranscriptEvents>(*this, transcript_.end());
+        });
 }

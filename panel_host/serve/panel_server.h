@@ -1,4 +1,4 @@
-// The HTTP side of panel-host serve. Requests arrive on the server's worker
+// The HTTP side of panel-host serve. Requests arrive on the HTTP server's
 // threads; every call into the script is made under one lock, so the script
 // sees one call at a time, as from a real host. Timer ticks run in real time.
 // Only the panel's own page may act (RequestGuard), every size is bounded, and
@@ -6,6 +6,7 @@
 #ifndef PANEL_SERVER_H
 #define PANEL_SERVER_H
 
+#include "http_server.h"
 #include "panel_host.h"
 #include "request_guard.h"
 #include "scenario_recorder.h"
@@ -13,12 +14,10 @@
 #include "studio.h"
 #include "transcript_buffer.h"
 
-#include <httplib.h>
 #include <nlohmann/json.hpp>
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -31,14 +30,11 @@ struct ServerSettings {
     std::string token;        // required off loopback; empty: none
     std::string recordFile;   // the operator's session as a scenario; empty: kept in memory only
     std::string recordHeader; // the recording's first lines (comments)
+    ServerLimits limits;
 };
 
 class PanelServer {
   public:
-    static constexpr std::size_t maxBodyBytes = 64 * 1024;
-    static constexpr int maxEventStreams = 64;
-    static constexpr int workerThreads = 160;
-
     PanelServer(ScriptRoute& route, Studio& studio, const ServerSettings& settings);
     ~PanelServer();
     bool opened() const { return opened_; }
@@ -46,12 +42,14 @@ class PanelServer {
     const std::string& recordingError() const { return recordingError_; }
     // Takes the port for this server alone; false with why (in use, say).
     bool bind(std::string& why);
-    // Serves until stop().
-    void serve();
+    // Serves until stop(); false with why when the server cannot start.
+    bool serve(std::string& why);
     // From any thread (not from a signal handler).
     void stop();
 
   private:
+    class TranscriptEvents;
+
     void routes();
     void guard();
     void eventStream();
@@ -63,17 +61,16 @@ class PanelServer {
     // Runs an action on the panel under the lock; answers 409 when it is closed.
     // `line` is the step as a scenario holds it, for the recording.
     template <class Action>
-    void act(httplib::Response& response, const std::optional<std::string>& line, Action action,
+    void act(HttpResponse& response, const std::optional<std::string>& line, Action action,
              bool parameter = false);
     std::vector<std::string> shownCommands();
     std::optional<std::string> pickLine(const std::string& panel, const std::string& control,
                                         const std::string& value);
-    bool onPanel(const std::string& panel, const std::string& control, httplib::Response& response);
+    bool onPanel(const std::string& panel, const std::string& control, HttpResponse& response);
 
     ServerSettings settings_;
     RequestGuard guard_;
     std::mutex lock_;
-    std::condition_variable changed_;
     TranscriptBuffer transcript_;
     std::string lastTake_;
     std::string instance_; // tells a restarted server from the one a page knew
@@ -82,7 +79,7 @@ class PanelServer {
     bool opened_ = false;
     ScenarioRecorder recorder_;
     std::string recordingError_;
-    httplib::Server server_;
+    HttpServer server_;
     std::atomic<bool> stopping_{false};
     std::atomic<int> streams_{0};
     std::chrono::steady_clock::time_point start_;

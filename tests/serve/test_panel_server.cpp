@@ -15,8 +15,18 @@ namespace {
 using nlohmann::json;
 using Clock = std::chrono::steady_clock;
 
-int connectTo(int port) {
+// A connection to the server from `from` (any 127.x.y.z: every one is this machine).
+int connectTo(int port, const char* from = nullptr) {
     int fd = socket(AF_INET, SOCK_STREAM, 0);
+    if (from != nullptr) {
+        sockaddr_in local{};
+        local.sin_family = AF_INET;
+        inet_pton(AF_INET, from, &local.sin_addr);
+        if (bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
+            close(fd);
+            return -1;
+        }
+    }
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<uint16_t>(port));
@@ -189,8 +199,9 @@ TEST_F(PanelServerTest, FiftyStreamsAndTwentySlowSendersDoNotDelayAPress) {
     }
     for (int fd : streams)
         ASSERT_NE(receive(fd, 2000, "event: hello").find("event: hello"), std::string::npos);
+    // From addresses of their own, so that they stay within the limit per address.
     for (int i = 0; i < 20; ++i) {
-        int fd = connectTo(server->port());
+        int fd = connectTo(server->port(), i % 2 ? "127.0.0.2" : "127.0.0.3");
         sendText(fd, "POST /api/press HTTP/1.1\r\n"); // and then nothing more for now
         slow.push_back(fd);
     }
