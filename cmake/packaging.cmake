@@ -36,7 +36,7 @@ set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Studio A engineering <panel-host@localhost>")
 set(CPACK_DEBIAN_PACKAGE_SECTION devel)
-# The shared libraries panel-host and PELDAN.so link to (Unicorn, cpp-httplib,
+# The shared libraries panel-host and PELDAN.so link to (Unicorn, libmicrohttpd,
 # the C++ runtime) become the package's dependencies.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 include(CPack)

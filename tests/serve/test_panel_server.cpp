@@ -1,6 +1,7 @@
 // panel-host serve as a careless or hostile client meets it: bytes that are
 // not UTF-8, requests from elsewhere, many and slow clients, big bodies, a
-// second server, SIGTERM. Every test talks to 127.0.0.1 only.
+// second server, SIGTERM. Every test talks to loopback only.
+#include "loopback_socket.h"
 #include "serve_process.h"
 #include "shell_command.h"
 
@@ -8,56 +9,11 @@
 #include <nlohmann/json.hpp>
 
 #include <fstream>
-#include <poll.h>
 
 namespace {
 
 using nlohmann::json;
 using Clock = std::chrono::steady_clock;
-
-// A connection to the server from `from` (any 127.x.y.z: every one is this machine).
-int connectTo(int port, const char* from = nullptr) {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    if (from != nullptr) {
-        sockaddr_in local{};
-        local.sin_family = AF_INET;
-        inet_pton(AF_INET, from, &local.sin_addr);
-        if (bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
-            close(fd);
-            return -1;
-        }
-    }
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        close(fd);
-        return -1;
-    }
-    return fd;
-}
-
-bool sendText(int fd, const std::string& text) {
-    return send(fd, text.data(), text.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(text.size());
-}
-
-// What arrives on fd within `ms`, until `enough` is in it.
-std::string receive(int fd, int ms, const std::string& enough = "") {
-    std::string got;
-    auto end = Clock::now() + std::chrono::milliseconds(ms);
-    while (Clock::now() < end && (enough.empty() || got.find(enough) == std::string::npos)) {
-        pollfd wait{fd, POLLIN, 0};
-        if (poll(&wait, 1, 20) <= 0)
-            continue;
-        char buffer[4096];
-        ssize_t n = recv(fd, buffer, sizeof buffer, 0);
-        if (n <= 0)
-            break;
-        got.append(buffer, static_cast<size_t>(n));
-    }
-    return got;
-}
 
 // Strict: throws on anything that is not valid JSON in valid UTF-8.
 bool validJson(const std::string& text) {

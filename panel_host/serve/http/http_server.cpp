@@ -334,8 +334,8 @@ bool HttpServer::handle(MHD_Connection* connection, Request& request, const char
     return true;
 }
 
-// The headers are in: refuse what can be refused now, answer what needs no
-// body, and wait for the body of the rest.
+// The headers are in: refuse what can be refused now (closing the
+// connection, since its body is not read) and wait for the rest.
 bool HttpServer::begin(MHD_Connection* connection, Request& request) {
     request.begun = true;
     watch_.entered(connection, ConnectionPhase::request, Clock::now());
@@ -383,13 +383,10 @@ bool HttpServer::begin(MHD_Connection* connection, Request& request) {
         auto route = posts_.find(http.path);
         if (route != posts_.end())
             request.handler = &route->second;
-        return true; // the body comes next; dispatched when it is in
     }
-    if (bodyless) {
-        dispatch(connection, request);
-        return true;
-    }
-    return true; // any other method: answered when its body is in
+    // Answered at the next call, once the request is whole: libmicrohttpd
+    // closes a connection whose answer came before that.
+    return true;
 }
 
 void HttpServer::dispatch(MHD_Connection* connection, Request& request) {
