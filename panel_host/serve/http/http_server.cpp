@@ -191,6 +191,10 @@ bool HttpServer::start(std::string& why) {
         why = "the server has no socket to listen on";
         return false;
     }
+    // A stop that came first (a signal during start-up) leaves nothing to serve.
+    std::lock_guard<std::mutex> hold(stateLock_);
+    if (stopping_)
+        return true;
     // No libmicrohttpd timeout: every deadline is the watchdog's, so each
     // phase has its own and a trickling client cannot restart it.
     const unsigned flags =
@@ -225,7 +229,12 @@ void HttpServer::wake() {
 }
 
 void HttpServer::stop() {
-    bool already = stopping_.exchange(true);
+    bool already;
+    {
+        // After this no start() begins, so daemon_ stays as it is.
+        std::lock_guard<std::mutex> hold(stateLock_);
+        already = stopping_.exchange(true);
+    }
     if (already) {
         wait();
         return;
