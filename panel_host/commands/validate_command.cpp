@@ -7,6 +7,8 @@
 #include "panel_choice.h"
 #include "panel_layout.h"
 #include "session_batch.h"
+#include "session_explorer.h"
+#include "session_features.h"
 #include "session_generator.h"
 #include "session_reach.h"
 #include "session_shrinker.h"
@@ -20,6 +22,7 @@
 #include <cstdio>
 #include <fstream>
 #include <iostream>
+#include <memory>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -41,6 +44,7 @@ struct Failure {
     // Where and how the session as generated failed, kept through shrinking.
     int foundStep = 0;
     std::string foundMessage;
+    Lines played; // the session as it was played, before shrinking
 };
 
 int stepCount(const Lines& lines) {
@@ -80,19 +84,57 @@ class Validation {
     int run() {
         if (int status = choosePanelToDrive())
             return status;
+        startExplorer();
         auto start = std::chrono::steady_clock::now();
-        // Windows of a few batches a worker: results are judged in session
-        // order, however the workers finish, and memory stays bounded.
-        const int window = static_cast<int>(batchSize) * jobs() * 4;
-        for (int first = firstSession(); first < endSession(); first += window) {
-            if (!runWindow(first, std::min(window, endSession() - first)))
+        int round = 0;
+        for (int first = firstSession(); first < endSession(); ++round) {
+            if (options_.seconds > 0 && elapsedSince(start) >= options_.seconds) {
+                outOfTime_ = true;
+                break;
+            }
+            int count = std::min(roundSize(round), endSession() - first);
+            if (!runWindow(first, count))
                 return cannotLoad;
+            first += count;
+            sessionsPlayed_ += count;
         }
-        seconds_ = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        seconds_ = elapsedSince(start);
         endProgress();
         for (size_t i = 0; i < failures_.size(); ++i)
             report(failures_[i], static_cast<int>(i) < options_.maxShrunk);
         return finish();
+    }
+
+    static double elapsedSince(std::chrono::steady_clock::time_point start) {
+        return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    }
+
+    // Blind: windows of a few batches a worker, judged in session order
+    // however the workers finish. Guided: rounds of a size of their own, so
+    // the corpus grows alike for any number of workers; small at first, so
+    // that feedback comes early.
+    int roundSize(int round) const {
+        if (!explorer_)
+            return static_cast<int>(batchSize) * jobs() * 4;
+        return static_cast<int>(batchSize) << std::min(round, 3);
+    }
+
+    void startExplorer() {
+        if (options_.blind)
+            return;
+        SearchDictionary dictionary;
+        dictionary.addLayout(layout_);
+        dictionary.addLibraryStrings(options_.library);
+        size_t fromLibrary = dictionary.words().size();
+        ExploreSettings settings;
+        settings.seed = options_.seed;
+        settings.steps = options_.steps;
+        settings.maxSteps = options_.steps * 2;
+        explorer_ = std::make_unique<SessionExplorer>(
+            settings, layout_, std::move(dictionary),
+            [this](int session) { return sessionLines(session); });
+        std::cerr << "validate: guided search, dictionary of " << fromLibrary
+                  << " words from the layout and the library\n";
     }
 
     // The panel the sessions press and pick on; a run that could draw no
@@ -167,31 +209,28 @@ class Validation {
     struct BatchResult {
         int first = 0; // the batch's sessions: first .. first + count - 1
         int count = 0;
+        std::vector<Lines> lines; // drawn or mutated in the parent, before the workers fork
         std::vector<SessionOutcome> mine, theirs;
+        std::vector<SessionFeatures> features;
         SessionReach reach;
     };
 
-    std::vector<Lines> linesOf(const BatchResult& batch) const {
-        std::vector<Lines> sessions;
-        for (int session = batch.first; session < batch.first + batch.count; ++session)
-            sessions.push_back(sessionLines(session));
-        return sessions;
-    }
-
     // Plays one batch on the library and, when comparing, on the reference;
     // runs in a worker process, so its outcomes come back as bytes.
-    // The worker draws the sessions itself: drawing them is a share of the
-    // work worth spreading for a fast native library.
     std::string playBatch(const BatchResult& batch) const {
-        std::vector<Lines> sessions = linesOf(batch);
+        const std::vector<Lines>& sessions = batch.lines;
         std::vector<SessionOutcome> mine =
             runSessionBatch(settingsFor(options_.library), sessions, nullptr);
         std::vector<SessionOutcome> theirs;
         if (!options_.compare.empty() && !cannotLoadIn(mine))
             theirs = runSessionBatch(settingsFor(options_.compare), sessions, nullptr);
         SessionReach reach;
-        for (size_t i = 0; i < mine.size() && i < sessions.size(); ++i)
+        std::vector<SessionFeatures> features;
+        for (size_t i = 0; i < mine.size() && i < sessions.size(); ++i) {
             reach.add(sessions[i], mine[i], layout_);
+            if (explorer_)
+                features.push_back(sessionFeatures(sessions[i], mine[i]));
+        }
         // What passed alike needs no step records nor transcripts in the parent.
         for (size_t i = 0; i < mine.size(); ++i) {
             SessionOutcome* other = i < theirs.size() ? &theirs[i] : nullptr;
@@ -205,15 +244,18 @@ class Validation {
                 other->transcript.clear();
             }
         }
-        return encodeOutcomes(mine) + encodeOutcomes(theirs) + reach.encode();
+        return encodeOutcomes(mine) + encodeOutcomes(theirs) + frameOf(encodeFeatures(features)) +
+               reach.encode();
     }
 
     // A batch's outcomes from its worker; a worker that ended without them
     // fails every session of the batch, so nothing passes unplayed.
     void takeBatch(const std::optional<std::string>& bytes, BatchResult& batch) {
         std::size_t at = 0;
+        std::string features;
         if (bytes && decodeOutcomes(*bytes, at, batch.mine) &&
-            decodeOutcomes(*bytes, at, batch.theirs) && batch.reach.decode(bytes->substr(at)))
+            decodeOutcomes(*bytes, at, batch.theirs) && takeFrame(*bytes, at, features) &&
+            decodeFeatures(features, batch.features) && batch.reach.decode(bytes->substr(at)))
             return;
         SessionOutcome lost;
         lost.failed = true;
@@ -221,6 +263,7 @@ class Validation {
         lost.failedStep = -1;
         batch.mine.assign(static_cast<size_t>(batch.count), lost);
         batch.theirs.clear();
+        batch.features.clear();
     }
 
     static bool cannotLoadIn(const std::vector<SessionOutcome>& outcomes) {
@@ -243,6 +286,8 @@ class Validation {
             batches[b].count =
                 std::min(first + count, batches[b].first + static_cast<int>(batchSize)) -
                 batches[b].first;
+            for (int s = batches[b].first; s < batches[b].first + batches[b].count; ++s)
+                batches[b].lines.push_back(explorer_ ? explorer_->session(s) : sessionLines(s));
         }
         std::vector<std::optional<std::string>> played = runInWorkers(
             batches.size(), jobs(), [&](size_t b) { return playBatch(batches[b]); },
@@ -255,23 +300,29 @@ class Validation {
                 return false;
             for (size_t i = 0; i < static_cast<size_t>(batch.count) && i < batch.mine.size(); ++i) {
                 const SessionOutcome* other = i < batch.theirs.size() ? &batch.theirs[i] : nullptr;
-                judge(batch.first + static_cast<int>(i), batch.mine[i], other);
+                bool failed =
+                    judge(batch.first + static_cast<int>(i), batch.lines[i], batch.mine[i], other);
+                if (explorer_ && i < batch.features.size())
+                    explorer_->offer(batch.lines[i], batch.features[i], failed);
             }
         }
         return true;
     }
 
-    // A session's lines are drawn again only when it failed: drawing is
-    // deterministic, so they are the lines the worker played.
-    void judge(int session, const SessionOutcome& mine, const SessionOutcome* theirs) {
-        int played = mine.failed ? mine.failedStep + 1 : options_.steps;
+    // True when the session failed, on either library or by their answering apart.
+    bool judge(int session, const Lines& lines, const SessionOutcome& mine,
+               const SessionOutcome* theirs) {
+        int played = mine.failed ? mine.failedStep + 1 : stepCount(lines);
         steps_ += played < 0 ? 0 : played;
         bool failed = mine.failed || (theirs != nullptr && theirs->failed) ||
                       (theirs != nullptr && mine.transcript != theirs->transcript);
         if (!failed)
-            return;
-        if (std::optional<Failure> failure = judged(session, sessionLines(session), mine, theirs))
+            return false;
+        if (std::optional<Failure> failure = judged(session, lines, mine, theirs)) {
+            failure->played = lines;
             failures_.push_back(*failure);
+        }
+        return true;
     }
 
     // What failed in one session, if anything: the library itself, the one
@@ -421,8 +472,23 @@ class Validation {
             std::cout << " " << kind << " " << count;
         std::cout << "\nvalidate: controls exercised " << reach_.controls.size() << " of "
                   << layout_.controls.size() << "\n";
+        std::cout << "validate: parameter keys sent:";
+        for (const std::string& key : reach_.parameterKeys)
+            std::cout << " " << key;
+        std::cout << (reach_.parameterKeys.empty() ? " none\n" : "\n");
+        if (explorer_)
+            std::cout << "validate: guided search: " << explorer_->behaviours()
+                      << " behaviours of the script, " << explorer_->blocksSeen()
+                      << " code blocks, a corpus of " << explorer_->corpusSize() << " sessions; "
+                      << explorer_->mutated() << " of " << sessionsPlayed_
+                      << " sessions made by mutation, " << explorer_->dictionary().words().size()
+                      << " dictionary words\n";
+        if (outOfTime_)
+            std::cout << "validate: --time " << options_.seconds << " s ran out after "
+                      << sessionsPlayed_ << " of " << endSession() - firstSession()
+                      << " sessions\n";
         std::cout << codeReachedText(reach_);
-        std::cout << "validate: " << endSession() - firstSession() << " sessions";
+        std::cout << "validate: " << sessionsPlayed_ << " sessions";
         if (shardCount_ > 1)
             std::cout << " (shard " << shardIndex_ << "/" << shardCount_ << ": sessions "
                       << firstSession() << " to " << endSession() - 1 << ")";
@@ -448,8 +514,7 @@ class Validation {
     std::vector<std::string> failedSteps() const {
         std::vector<std::string> where;
         for (const Failure& f : failures_)
-            where.push_back(
-                stepLine(sessionLines(f.session), f.shrunkSteps < 0 ? f.step : f.foundStep));
+            where.push_back(stepLine(f.played, f.shrunkSteps < 0 ? f.step : f.foundStep));
         return where;
     }
 
@@ -464,12 +529,20 @@ class Validation {
         report.shardIndex = shardIndex_;
         report.shardCount = shardCount_;
         report.firstSession = firstSession();
-        report.endSession = endSession();
+        report.endSession = outOfTime_ ? firstSession() + sessionsPlayed_ : endSession();
         report.steps = steps_;
         report.seconds = seconds_;
         report.panelLayout = layoutFile_;
         report.panelControls = static_cast<int>(layout_.controls.size());
         report.reach = reach_;
+        report.search = explorer_ ? "guided" : "blind";
+        report.outOfTime = outOfTime_;
+        if (explorer_) {
+            report.behaviours = static_cast<long long>(explorer_->behaviours());
+            report.corpus = static_cast<long long>(explorer_->corpusSize());
+            report.mutated = static_cast<long long>(explorer_->mutated());
+            report.dictionary = static_cast<long long>(explorer_->dictionary().words().size());
+        }
         for (const Failure& f : failures_)
             report.failures.push_back(
                 f.shrunkSteps < 0
@@ -500,6 +573,9 @@ class Validation {
     long long steps_ = 0;
     double seconds_ = 0;
     bool progressShown_ = false;
+    std::unique_ptr<SessionExplorer> explorer_;
+    bool outOfTime_ = false;
+    int sessionsPlayed_ = 0;
     int sessionsDone_ = 0;
     int shardIndex_ = 1;
     int shardCount_ = 1;
@@ -564,6 +640,13 @@ CLI::App* addValidateCommand(CLI::App& app, ValidateOptions& options) {
     command->add_option("--layout", options.layoutFile,
                         "the panel layout to drive (default: the one the script shows with PS, "
                         "else the one beside the library)");
+    command->add_flag("--blind", options.blind,
+                      "draw every session on its own, without the guided search (as before it; "
+                      "shards are then exact parts of the unsplit run)");
+    command
+        ->add_option("--time", options.seconds,
+                     "seconds after which no more sessions start (default: none)")
+        ->check(CLI::Range(0.0, 1e7));
     command->add_option("--shard", options.shard,
                         "K/N: play only the K-th of N equal parts of the sessions, for splitting "
                         "one run over machines (merge their --json with merge-reports)");

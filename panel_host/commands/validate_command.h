@@ -20,12 +20,14 @@ struct ValidateOptions {
     std::string outFolder = "validate-failures";
     std::string jsonFile;
     int hangTimeoutMs = 5000;
-    int maxShrunk = 5;      // failures shrunk and saved; the rest are only listed
-    int jobs = 0;           // batches played at once; 0: one a core
-    std::string shard;      // "K/N": only the K-th of N equal parts of the sessions
-    std::string layoutFile; // the panel to drive, over the one the script shows
-    std::string junitFile;  // a JUnit report: a test case a kind of failure
+    int maxShrunk = 5;        // failures shrunk and saved; the rest are only listed
+    int jobs = 0;             // batches played at once; 0: one a core
+    std::string shard;        // "K/N": only the K-th of N equal parts of the sessions
+    std::string layoutFile;   // the panel to drive, over the one the script shows
+    std::string junitFile;    // a JUnit report: a test case a kind of failure
     std::string coverageFile; // the blocks of the script's code that ran
+    bool blind = false;       // every session drawn on its own, no guidance
+    double seconds = 0;       // stop starting sessions after this long; 0: no limit
 };
 
 CLI::App* addValidateCommand(CLI::App& app, ValidateOptions& options);

@@ -66,6 +66,14 @@ json reportJson(const ValidateReport& r) {
             {"controlsExercised", r.reach.controls.size()},
             {"exercisedControls", r.reach.controls},
             {"stepKinds", r.reach.stepKinds},
+            {"parameterKeys", r.reach.parameterKeys},
+            {"search",
+             {{"mode", r.search.empty() ? "blind" : r.search},
+              {"behaviours", r.behaviours},
+              {"corpus", r.corpus},
+              {"mutated", r.mutated},
+              {"dictionary", r.dictionary},
+              {"outOfTime", r.outOfTime}}},
             {"codeCoverage", codeCoverageJson(r.reach)},
             {"reach", linesOf(r.reach.encode())}};
 }
@@ -117,8 +125,7 @@ bool readReport(const json& j, ValidateReport& r, std::string& why) {
         !field(j, "totalSessions", r.totalSessions, why) || !field(j, "shard", shard, why) ||
         !field(j, "steps", r.steps, why) || !field(j, "seconds", r.seconds, why) ||
         !field(j, "failures", failures, why) || !field(j, "panelLayout", r.panelLayout, why) ||
-        !field(j, "panelControls", r.panelControls, why) ||
-        !field(j, "reach", reach, why))
+        !field(j, "panelControls", r.panelControls, why) || !field(j, "reach", reach, why))
         return false;
     std::string reachText;
     for (const json& line : reach) {

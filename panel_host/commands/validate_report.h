@@ -39,6 +39,13 @@ struct ValidateReport {
     std::string panelLayout;               // the layout driven
     int panelControls = 0;
     SessionReach reach; // steps by kind, controls exercised, the script's code reached
+    // The guided search, when there was one (empty `search`: a blind run).
+    std::string search;       // "guided" or "blind"
+    long long behaviours = 0; // distinct answers of the script seen
+    long long corpus = 0;     // sessions kept for showing something new
+    long long mutated = 0;    // sessions made by mutating the corpus
+    long long dictionary = 0; // words the mutations drew on
+    bool outOfTime = false;   // --time ended the run before its sessions
 };
 
 nlohmann::json reportJson(const ValidateReport& report);

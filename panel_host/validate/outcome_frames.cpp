@@ -151,8 +151,8 @@ bool decodeOutcome(const std::string& bytes, SessionOutcome& outcome) {
         return true;
     };
     std::int64_t exports = 0;
-    if (!ranges(coverage.code) || !ranges(coverage.reached) || !in.number(exports) ||
-        exports < 0 || exports > maxCoverageEntries)
+    if (!ranges(coverage.code) || !ranges(coverage.reached) || !in.number(exports) || exports < 0 ||
+        exports > maxCoverageEntries)
         return false;
     coverage.exports.resize(static_cast<size_t>(exports));
     for (auto& [at, name] : coverage.exports) {
@@ -172,6 +172,11 @@ std::string encodeOutcomes(const std::vector<SessionOutcome>& outcomes) {
     for (const SessionOutcome& outcome : outcomes)
         bytes += encodeOutcome(outcome);
     return bytes;
+}
+
+std::string frameOf(const std::string& body) {
+    std::int64_t size = static_cast<std::int64_t>(body.size());
+    return std::string(reinterpret_cast<const char*>(&size), 8) + body;
 }
 
 bool takeFrame(const std::string& bytes, std::size_t& at, std::string& body) {

@@ -15,6 +15,9 @@ std::string encodeOutcome(const SessionOutcome& outcome);
 // The fields of one frame (without its length); false when they do not parse.
 bool decodeOutcome(const std::string& bytes, SessionOutcome& outcome);
 
+// Any bytes as one frame: their length (8 bytes), then them.
+std::string frameOf(const std::string& body);
+
 // The body of the whole frame at `at` (its 8-byte length, then the body),
 // moving `at` past it; false when no whole frame is there yet.
 bool takeFrame(const std::string& bytes, std::size_t& at, std::string& body);

@@ -22,6 +22,23 @@ std::string controlOf(const std::vector<std::string>& w, const PanelLayout& layo
     return "";
 }
 
+constexpr std::size_t maxParameterKeys = 64;
+
+// The key a parameter step names ("return" of "param return=all"), when it
+// is a plain identifier.
+std::string parameterKey(const std::string& line) {
+    if (line.rfind("param ", 0) != 0)
+        return "";
+    std::string key = line.substr(6, line.find_first_of("=.", 6) - 6);
+    if (key.empty() || key.size() > 24)
+        return "";
+    for (char c : key)
+        if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+              c == '_'))
+            return "";
+    return key;
+}
+
 } // namespace
 
 void SessionReach::add(const std::vector<std::string>& lines, const SessionOutcome& outcome,
@@ -41,6 +58,9 @@ void SessionReach::add(const std::vector<std::string>& lines, const SessionOutco
         std::string control = controlOf(w, layout);
         if (!control.empty() && layout.find(control) != nullptr)
             controls.insert(control);
+        std::string key = parameterKey(line);
+        if (!key.empty() && parameterKeys.size() < maxParameterKeys)
+            parameterKeys.insert(key);
     }
     if (!outcome.coverage)
         return;
@@ -83,8 +103,8 @@ std::vector<ModuleReach> SessionReach::modules(std::size_t gaps) const {
                 at = std::min(e, end);
             }
             if (at < end)
-                unreached.push_back({module, static_cast<std::uint32_t>(at),
-                                     static_cast<std::uint32_t>(end - at)});
+                unreached.push_back(
+                    {module, static_cast<std::uint32_t>(at), static_cast<std::uint32_t>(end - at)});
         }
         std::stable_sort(unreached.begin(), unreached.end(),
                          [](const CodeRange& a, const CodeRange& b) { return a.size > b.size; });
@@ -100,6 +120,9 @@ void SessionReach::merge(const SessionReach& other) {
     for (const auto& [kind, count] : other.stepKinds)
         stepKinds[kind] += count;
     controls.insert(other.controls.begin(), other.controls.end());
+    for (const std::string& key : other.parameterKeys)
+        if (parameterKeys.size() < maxParameterKeys)
+            parameterKeys.insert(key);
     for (const auto& [module, ranges] : other.code)
         code[module].insert(ranges.begin(), ranges.end());
     for (const auto& [module, ranges] : other.blocks)
@@ -113,6 +136,8 @@ std::string SessionReach::encode() const {
         text += "k " + kind + " " + std::to_string(count) + "\n";
     for (const std::string& control : controls)
         text += "c " + control + "\n";
+    for (const std::string& key : parameterKeys)
+        text += "p " + key + "\n";
     // Module names come last on their lines: a file name may hold spaces.
     auto ranges = [&](char tag, const auto& byModule) {
         for (const auto& [module, set] : byModule)
@@ -132,6 +157,11 @@ bool SessionReach::decode(const std::string& text) {
     for (std::string line; std::getline(in, line);) {
         if (line.rfind("c ", 0) == 0) {
             controls.insert(line.substr(2));
+            continue;
+        }
+        if (line.rfind("p ", 0) == 0) {
+            if (parameterKeys.size() < maxParameterKeys)
+                parameterKeys.insert(line.substr(2));
             continue;
         }
         std::istringstream fields(line);

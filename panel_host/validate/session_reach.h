@@ -24,9 +24,11 @@ struct ModuleReach {
 struct SessionReach {
     std::map<std::string, long long> stepKinds; // verb -> steps played
     std::set<std::string> controls;             // ids of the panel's controls that got an event
+    std::set<std::string> parameterKeys;        // keys of the parameter messages sent (bounded)
     // The script's code, where the route sees it: module -> (offset, size).
     std::map<std::string, std::set<std::pair<std::uint32_t, std::uint32_t>>> code, blocks;
-    std::map<std::pair<std::string, std::uint32_t>, std::string> exports; // (module, offset) -> name
+    std::map<std::pair<std::string, std::uint32_t>, std::string>
+        exports; // (module, offset) -> name
 
     // Per module, what ran of its code, with its `gaps` largest unreached runs.
     std::vector<ModuleReach> modules(std::size_t gaps = 5) const;

@@ -33,8 +33,8 @@ struct SessionOutcome {
     int failedStep = 0;
     bool cannotLoad = false;
     std::vector<std::string> transcript;
-    std::vector<StepRecord> records; // one per step played
-    std::string shownLayout;         // the layout file the script's "PS" showed, if any
+    std::vector<StepRecord> records;      // one per step played
+    std::string shownLayout;              // the layout file the script's "PS" showed, if any
     std::optional<CodeCoverage> coverage; // the script's code reached, where the route sees it
 };
 

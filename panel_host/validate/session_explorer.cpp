@@ -1,0 +1,197 @@
+#include "session_explorer.h"
+
+#include <algorithm>
+
+namespace {
+
+bool oneToken(const std::string& word) {
+    return !word.empty() && word.find_first_of(" \t") == std::string::npos;
+}
+
+} // namespace
+
+void splitSession(const std::vector<std::string>& lines, std::vector<std::string>& startup,
+                  std::vector<std::string>& steps) {
+    for (const std::string& line : lines)
+        (line.rfind("startup ", 0) == 0 ? startup : steps).push_back(line);
+}
+
+SessionExplorer::SessionExplorer(const ExploreSettings& settings, const PanelLayout& layout,
+                                 SearchDictionary dictionary, BlindSession blind)
+    : settings_(settings), layout_(layout), dictionary_(std::move(dictionary)),
+      blind_(std::move(blind)) {}
+
+SessionExplorer::Lines SessionExplorer::session(int index) {
+    SessionRandom random(settings_.seed * 0x9E3779B97F4A7C15ULL ^
+                         (0x5EA2C4ULL + static_cast<std::uint64_t>(index) * 0x100000001B3ULL));
+    if (corpus_.empty() || random.chance(static_cast<std::uint32_t>(settings_.blindShare)))
+        return blind_(index);
+    Lines startup, steps;
+    splitSession(random.pick(corpus_), startup, steps);
+    // One to four mutations stacked, as fuzzers do.
+    int count = 1 + static_cast<int>(random.below(4));
+    for (int i = 0; i < count; ++i)
+        steps = mutate(std::move(steps), random);
+    ++mutated_;
+    startup.insert(startup.end(), steps.begin(), steps.end());
+    return startup;
+}
+
+bool SessionExplorer::offer(const Lines& lines, const SessionFeatures& features, bool failed) {
+    bool fresh = false;
+    for (std::uint64_t f : features.responses)
+        fresh |= responses_.insert(f).second;
+    for (std::uint64_t f : features.blocks)
+        fresh |= blocks_.insert(f).second;
+    for (const std::string& word : features.sentWords)
+        dictionary_.add(word);
+    // A failing session is a failure to report, not a base to build on.
+    if (!fresh || failed)
+        return false;
+    if (corpus_.size() < settings_.maxCorpus)
+        corpus_.push_back(lines);
+    else
+        corpus_[features.responses.size() % corpus_.size()] = lines;
+    return true;
+}
+
+SessionExplorer::Lines SessionExplorer::mutate(Lines steps, SessionRandom& random) {
+    switch (random.below(12)) {
+    case 0:
+    case 1:
+        steps = insertFresh(std::move(steps), random);
+        break;
+    case 2:
+    case 3:
+        steps = eraseRun(std::move(steps), random);
+        break;
+    case 4:
+    case 5:
+        steps = repeatRun(std::move(steps), random);
+        break;
+    case 6:
+    case 7:
+        steps = insertTicks(std::move(steps), random);
+        break;
+    case 8:
+        steps = splice(std::move(steps), random);
+        break;
+    default:
+        steps = dictionaryStep(std::move(steps), random);
+    }
+    if (steps.empty())
+        steps.push_back("tick");
+    if (steps.size() > static_cast<size_t>(settings_.maxSteps))
+        steps.resize(static_cast<size_t>(settings_.maxSteps));
+    return steps;
+}
+
+// Steps from a blind session of its own, put in at one place.
+SessionExplorer::Lines SessionExplorer::insertFresh(Lines steps, SessionRandom& random) {
+    Lines startup, fresh;
+    splitSession(blind_(1000000 + static_cast<int>(random.below(1000000))), startup, fresh);
+    if (fresh.empty())
+        return steps;
+    size_t count =
+        1 + random.below(std::min<std::uint32_t>(8, static_cast<std::uint32_t>(fresh.size())));
+    size_t from = random.below(static_cast<std::uint32_t>(fresh.size() - count + 1));
+    size_t at = random.below(static_cast<std::uint32_t>(steps.size() + 1));
+    steps.insert(steps.begin() + static_cast<long>(at), fresh.begin() + static_cast<long>(from),
+                 fresh.begin() + static_cast<long>(from + count));
+    return steps;
+}
+
+SessionExplorer::Lines SessionExplorer::eraseRun(Lines steps, SessionRandom& random) {
+    if (steps.size() < 2)
+        return steps;
+    size_t count =
+        1 + random.below(std::min<std::uint32_t>(16, static_cast<std::uint32_t>(steps.size() - 1)));
+    size_t at = random.below(static_cast<std::uint32_t>(steps.size() - count + 1));
+    steps.erase(steps.begin() + static_cast<long>(at),
+                steps.begin() + static_cast<long>(at + count));
+    return steps;
+}
+
+// A run of one to three steps, said again two to sixteen times.
+SessionExplorer::Lines SessionExplorer::repeatRun(Lines steps, SessionRandom& random) {
+    if (steps.empty())
+        return steps;
+    size_t count =
+        1 + random.below(std::min<std::uint32_t>(3, static_cast<std::uint32_t>(steps.size())));
+    size_t at = random.below(static_cast<std::uint32_t>(steps.size() - count + 1));
+    Lines run(steps.begin() + static_cast<long>(at), steps.begin() + static_cast<long>(at + count));
+    int times = 2 + static_cast<int>(random.below(15));
+    for (int i = 1; i < times; ++i)
+        steps.insert(steps.begin() + static_cast<long>(at + count), run.begin(), run.end());
+    return steps;
+}
+
+// Ticks in a row: what a timer's count (a flash that runs out) needs.
+SessionExplorer::Lines SessionExplorer::insertTicks(Lines steps, SessionRandom& random) {
+    static const int runs[] = {15, 15, 16, 14, 20, 30, 5, 1};
+    int count = runs[random.below(8)];
+    size_t at = random.below(static_cast<std::uint32_t>(steps.size() + 1));
+    steps.insert(steps.begin() + static_cast<long>(at), static_cast<size_t>(count), "tick");
+    return steps;
+}
+
+SessionExplorer::Lines SessionExplorer::splice(Lines steps, SessionRandom& random) {
+    if (corpus_.empty())
+        return steps;
+    Lines startup, other;
+    splitSession(random.pick(corpus_), startup, other);
+    size_t keep = random.below(static_cast<std::uint32_t>(steps.size() + 1));
+    size_t from = random.below(static_cast<std::uint32_t>(other.size() + 1));
+    steps.resize(keep);
+    steps.insert(steps.end(), other.begin() + static_cast<long>(from), other.end());
+    return steps;
+}
+
+const std::string& SessionExplorer::word(SessionRandom& random, bool singleToken) {
+    static const std::string fallback = "1";
+    const std::vector<std::string>& words = dictionary_.words();
+    for (int tries = 0; tries < 8 && !words.empty(); ++tries) {
+        const std::string& w = random.pick(words);
+        if (!singleToken || oneToken(w))
+            return w;
+    }
+    return fallback;
+}
+
+// A step made of dictionary words, in the place of one or beside it.
+std::string SessionExplorer::wordStep(SessionRandom& random) {
+    std::vector<const LayoutControl*> pickers, all;
+    for (const LayoutControl& c : layout_.controls) {
+        all.push_back(&c);
+        if (c.kind == "selector" || c.kind == "list")
+            pickers.push_back(&c);
+    }
+    switch (random.below(6)) {
+    case 0:
+        return "param " + word(random, false);
+    case 1:
+    case 2:
+        return "param " + word(random, true) + "=" + word(random, false);
+    case 3:
+        if (!pickers.empty())
+            return "pick " + random.pick(pickers)->id + " " + word(random, true);
+        return "press " + word(random, true);
+    case 4:
+        return "revertive " + std::to_string(settings_.audioRouter) + " " +
+               std::to_string(12 + random.below(10)) + " " + word(random, false);
+    default:
+        if (!all.empty())
+            return "event 1 " + random.pick(all)->id + " " + word(random, true) + "=" +
+                   word(random, true);
+        return "param " + word(random, false);
+    }
+}
+
+SessionExplorer::Lines SessionExplorer::dictionaryStep(Lines steps, SessionRandom& random) {
+    size_t at = random.below(static_cast<std::uint32_t>(steps.size() + 1));
+    if (at < steps.size() && random.chance(50))
+        steps[at] = wordStep(random);
+    else
+        steps.insert(steps.begin() + static_cast<long>(at), wordStep(random));
+    return steps;
+}

@@ -1,0 +1,76 @@
+// validate's guided search, in the manner of coverage-guided fuzzers: a
+// corpus of sessions that showed new behaviour, and new sessions made from
+// them by mutation (a run of steps inserted, deleted or repeated, fifteen
+// ticks in a row among them; two sessions spliced; a value swapped for a
+// dictionary word), beside sessions drawn blind as before. It runs in the
+// parent only; sessions are asked for and offered back in session order, so
+// the same seed and inputs give the same sessions however many workers play.
+#ifndef SESSION_EXPLORER_H
+#define SESSION_EXPLORER_H
+
+#include "panel_layout.h"
+#include "search_dictionary.h"
+#include "session_features.h"
+#include "session_generator.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+struct ExploreSettings {
+    std::uint64_t seed = 1;
+    int steps = 100;     // a blind session's length
+    int maxSteps = 200;  // a mutated session is cut to this
+    int blindShare = 25; // percent of sessions drawn blind once the corpus has any
+    int audioRouter = 7;
+    size_t maxCorpus = 4096;
+};
+
+class SessionExplorer {
+  public:
+    using Lines = std::vector<std::string>;
+    using BlindSession = std::function<Lines(int session)>;
+
+    SessionExplorer(const ExploreSettings& settings, const PanelLayout& layout,
+                    SearchDictionary dictionary, BlindSession blind);
+
+    // Session `index`'s lines: blind, or a mutation of the corpus as it is now.
+    Lines session(int index);
+    // What session `lines` showed; true (and kept) when any of it is new.
+    bool offer(const Lines& lines, const SessionFeatures& features, bool failed);
+
+    size_t corpusSize() const { return corpus_.size(); }
+    size_t behaviours() const { return responses_.size(); }
+    size_t blocksSeen() const { return blocks_.size(); }
+    size_t mutated() const { return mutated_; }
+    const SearchDictionary& dictionary() const { return dictionary_; }
+
+    // The mutations, open for tests: each takes steps (no startup lines).
+    Lines mutate(Lines steps, SessionRandom& random);
+
+  private:
+    Lines insertFresh(Lines steps, SessionRandom& random);
+    Lines eraseRun(Lines steps, SessionRandom& random);
+    Lines repeatRun(Lines steps, SessionRandom& random);
+    Lines insertTicks(Lines steps, SessionRandom& random);
+    Lines splice(Lines steps, SessionRandom& random);
+    Lines dictionaryStep(Lines steps, SessionRandom& random);
+    std::string wordStep(SessionRandom& random);
+    const std::string& word(SessionRandom& random, bool oneToken);
+
+    ExploreSettings settings_;
+    PanelLayout layout_;
+    SearchDictionary dictionary_;
+    BlindSession blind_;
+    std::vector<Lines> corpus_;
+    std::unordered_set<std::uint64_t> responses_, blocks_;
+    size_t mutated_ = 0;
+};
+
+// Splits a session's lines into its startup lines and its steps.
+void splitSession(const std::vector<std::string>& lines, std::vector<std::string>& startup,
+                  std::vector<std::string>& steps);
+
+#endif

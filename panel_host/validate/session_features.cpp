@@ -1,0 +1,187 @@
+#include "session_features.h"
+
+#include <set>
+#include <sstream>
+
+namespace {
+
+constexpr std::uint64_t fnvStart = 0xcbf29ce484222325ULL;
+
+std::uint64_t mix(std::uint64_t hash, const std::string& text) {
+    for (unsigned char c : text)
+        hash = (hash ^ c) * 0x100000001b3ULL;
+    return (hash ^ 0xff) * 0x100000001b3ULL; // a separator, so "ab"+"c" differs from "a"+"bc"
+}
+
+std::uint64_t mix(std::uint64_t hash, std::uint64_t value) {
+    for (int i = 0; i < 8; ++i)
+        hash = (hash ^ ((value >> (8 * i)) & 0xff)) * 0x100000001b3ULL;
+    return hash;
+}
+
+std::string shapeOf(const std::string& value) {
+    bool letters = false, digits = false, other = false, high = false;
+    for (unsigned char c : value) {
+        if (c >= 0x80 || c < 0x20)
+            high = true;
+        else if ((c | 0x20) >= 'a' && (c | 0x20) <= 'z')
+            letters = true;
+        else if (c >= '0' && c <= '9')
+            digits = true;
+        else
+            other = true;
+    }
+    size_t n = value.size();
+    char length = n == 0 ? '0' : n <= 4 ? 's' : n <= 16 ? 'm' : n <= 64 ? 'l' : 'x';
+    std::string shape = "<";
+    shape += length;
+    if (letters)
+        shape += 'a';
+    if (digits)
+        shape += '9';
+    if (other)
+        shape += '.';
+    if (high)
+        shape += '~';
+    return shape + ">";
+}
+
+std::string verbOf(const std::string& line) {
+    return line.substr(0, line.find(' '));
+}
+
+// The quoted values of a command, as sent.
+std::vector<std::string> quotedValues(const std::string& command) {
+    std::vector<std::string> values;
+    size_t at = 0;
+    while ((at = command.find('\'', at)) != std::string::npos) {
+        size_t end = command.find('\'', at + 1);
+        if (end == std::string::npos)
+            break;
+        values.push_back(command.substr(at + 1, end - at - 1));
+        at = end + 1;
+    }
+    return values;
+}
+
+} // namespace
+
+std::string normalisedCommand(const std::string& command) {
+    std::string out;
+    bool inDigits = false;
+    for (size_t i = 0; i < command.size() && out.size() < 200; ++i) {
+        char c = command[i];
+        if (c == '\'') {
+            size_t end = command.find('\'', i + 1);
+            if (end == std::string::npos)
+                end = command.size();
+            std::string value = command.substr(i + 1, end - i - 1);
+            // A value's key (statesheet=, text=) says what it is; keep it whole.
+            size_t equals = value.find('=');
+            std::string key = equals == std::string::npos ? "" : value.substr(0, equals + 1);
+            std::string rest = equals == std::string::npos ? value : value.substr(equals + 1);
+            bool word = rest.size() <= 24 && rest.find_first_of(" 0123456789") == std::string::npos;
+            out += "'" + key + (word && key == "statesheet=" ? rest : shapeOf(rest)) + "'";
+            i = end;
+            inDigits = false;
+            continue;
+        }
+        bool digit = c >= '0' && c <= '9';
+        if (digit && inDigits)
+            continue;
+        out += digit ? '#' : c;
+        inDigits = digit;
+    }
+    return out;
+}
+
+SessionFeatures sessionFeatures(const std::vector<std::string>& lines,
+                                const SessionOutcome& outcome) {
+    SessionFeatures features;
+    std::vector<std::string> steps;
+    for (const std::string& line : lines)
+        if (line.rfind("startup ", 0) != 0)
+            steps.push_back(line);
+    std::set<std::uint64_t> seen;
+    std::set<std::string> words;
+    std::uint64_t previous = 0;
+    for (size_t i = 0; i < outcome.records.size() && i < steps.size(); ++i) {
+        const StepRecord& record = outcome.records[i];
+        std::uint64_t answer = mix(fnvStart, verbOf(steps[i]));
+        for (size_t c = 0; c < record.commands.size() && c < 12; ++c) {
+            answer = mix(answer, normalisedCommand(record.commands[c]));
+            for (const std::string& value : quotedValues(record.commands[c]))
+                if (words.size() < 24 && !value.empty() && value.size() <= 48)
+                    words.insert(value);
+        }
+        if (record.commands.size() >= 12)
+            answer = mix(answer, std::string("many"));
+        if (record.reply)
+            answer = mix(answer, "reply " + normalisedCommand("'" + *record.reply + "'"));
+        for (std::uint64_t feature : {mix(1, answer), mix(mix(2, previous), answer)})
+            if (seen.insert(feature).second)
+                features.responses.push_back(feature);
+        previous = answer;
+    }
+    if (outcome.failed)
+        features.responses.push_back(mix(
+            mix(3, outcome.kind),
+            verbOf(outcome.failedStep >= 0 && static_cast<size_t>(outcome.failedStep) < steps.size()
+                       ? steps[outcome.failedStep]
+                       : "")));
+    if (outcome.coverage)
+        for (const CodeRange& block : outcome.coverage->reached)
+            features.blocks.push_back(mix(mix(4, block.module), block.offset));
+    features.sentWords.assign(words.begin(), words.end());
+    return features;
+}
+
+std::string encodeFeatures(const std::vector<SessionFeatures>& sessions) {
+    std::ostringstream out;
+    out << sessions.size() << "\n";
+    for (const SessionFeatures& s : sessions) {
+        out << s.responses.size() << " " << s.blocks.size() << " " << s.sentWords.size() << "\n";
+        for (std::uint64_t f : s.responses)
+            out << f << " ";
+        for (std::uint64_t f : s.blocks)
+            out << f << " ";
+        out << "\n";
+        for (const std::string& w : s.sentWords)
+            out << w.size() << ":" << w;
+        out << "\n";
+    }
+    return out.str();
+}
+
+bool decodeFeatures(const std::string& text, std::vector<SessionFeatures>& sessions) {
+    std::istringstream in(text);
+    size_t count = 0;
+    if (!(in >> count) || count > 1000000)
+        return false;
+    sessions.assign(count, {});
+    for (SessionFeatures& s : sessions) {
+        size_t responses = 0, blocks = 0, words = 0;
+        if (!(in >> responses >> blocks >> words) || responses > 10000000 || blocks > 10000000 ||
+            words > 1000)
+            return false;
+        s.responses.resize(responses);
+        s.blocks.resize(blocks);
+        for (std::uint64_t& f : s.responses)
+            if (!(in >> f))
+                return false;
+        for (std::uint64_t& f : s.blocks)
+            if (!(in >> f))
+                return false;
+        for (size_t w = 0; w < words; ++w) {
+            size_t size = 0;
+            char colon = 0;
+            if (!(in >> size >> colon) || colon != ':' || size > 4096)
+                return false;
+            std::string word(size, '\0');
+            if (!in.read(&word[0], static_cast<std::streamsize>(size)))
+                return false;
+            s.sentWords.push_back(word);
+        }
+    }
+    return true;
+}
