@@ -27,14 +27,21 @@ std::string codeReachedText(const SessionReach& reach) {
                                               static_cast<double>(m.codeBytes);
         char percent[16];
         std::snprintf(percent, sizeof percent, "%.1f", share);
-        text += "validate: " + m.module + " code reached: " + std::to_string(m.blocks) +
-                " blocks, " + std::to_string(m.reachedBytes) + " of " +
-                std::to_string(m.codeBytes) + " executable bytes (" + percent + "%)\n";
+        std::string suffix = guardModuleSuffix;
+        bool guards = m.module.size() > suffix.size() &&
+                      m.module.compare(m.module.size() - suffix.size(), suffix.size(), suffix) == 0;
+        std::string unit = guards ? "guards" : "bytes";
+        text += "validate: " + m.module + " code reached: " +
+                (guards ? std::to_string(m.reachedBytes) + " of " + std::to_string(m.codeBytes) +
+                              " guards"
+                        : std::to_string(m.blocks) + " blocks, " + std::to_string(m.reachedBytes) +
+                              " of " + std::to_string(m.codeBytes) + " executable bytes") +
+                " (" + percent + "%)\n";
         if (m.neverReached.empty())
             continue;
         text += "validate:   never reached:";
         for (const CodeRange& gap : m.neverReached)
-            text += " " + place(reach, gap) + " (" + std::to_string(gap.size) + " bytes)";
+            text += " " + place(reach, gap) + " (" + std::to_string(gap.size) + " " + unit + ")";
         text += "\n";
     }
     return text;

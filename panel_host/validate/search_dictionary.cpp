@@ -179,7 +179,14 @@ bool SearchDictionary::addLibraryStrings(const std::string& path) {
     std::string data = readOnlyData(file);
     if (data.empty())
         return false;
-    for (const std::string& word : printableStrings(data, maxWords))
+    for (const std::string& word : printableStrings(data, maxWords)) {
         add(word);
+        bool identifier =
+            word.size() >= 2 && word.size() <= 24 && !(word[0] >= '0' && word[0] <= '9');
+        for (char c : word)
+            identifier = identifier && identifierCharacter(c);
+        if (identifier && identifiers_.size() < 512)
+            identifiers_.push_back(word);
+    }
     return true;
 }

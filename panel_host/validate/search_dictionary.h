@@ -22,10 +22,14 @@ class SearchDictionary {
     void add(const std::string& word);
 
     const std::vector<std::string>& words() const { return words_; }
+    // The identifiers among the library's strings, in the order the library
+    // holds them: literals a function compares against lie side by side.
+    const std::vector<std::string>& libraryIdentifiers() const { return identifiers_; }
     bool empty() const { return words_.empty(); }
 
   private:
     std::vector<std::string> words_;
+    std::vector<std::string> identifiers_;
     std::set<std::string> known_;
 };
 

@@ -1,11 +1,22 @@
 #include "session_explorer.h"
 
+#include "scenario.h"
+
 #include <algorithm>
 
 namespace {
 
 bool oneToken(const std::string& word) {
     return !word.empty() && word.find_first_of(" \t") == std::string::npos;
+}
+
+// A step the scenario language reads as one step of its own kind: words put
+// into a line ("on", a quote) must not turn it into an error of the scenario's.
+bool wellFormed(const std::string& line) {
+    std::vector<ScenarioStep> parsed;
+    std::string error;
+    return parseScenario("", line + "\n", parsed, error) && parsed.size() == 1 &&
+           line.compare(0, parsed[0].verb.size(), parsed[0].verb) == 0;
 }
 
 } // namespace
@@ -19,7 +30,15 @@ void splitSession(const std::vector<std::string>& lines, std::vector<std::string
 SessionExplorer::SessionExplorer(const ExploreSettings& settings, const PanelLayout& layout,
                                  SearchDictionary dictionary, BlindSession blind)
     : settings_(settings), layout_(layout), dictionary_(std::move(dictionary)),
-      blind_(std::move(blind)) {}
+      blind_(std::move(blind)) {
+    const std::vector<std::string>& ids = dictionary_.libraryIdentifiers();
+    for (size_t i = 0; i < ids.size(); ++i) {
+        sweep_.push_back("param " + ids[i]);
+        for (size_t j = i >= 3 ? i - 3 : 0; j < ids.size() && j <= i + 3; ++j)
+            if (j != i && wellFormed("param " + ids[i] + "=" + ids[j]))
+                sweep_.push_back("param " + ids[i] + "=" + ids[j]);
+    }
+}
 
 SessionExplorer::Lines SessionExplorer::session(int index) {
     SessionRandom random(settings_.seed * 0x9E3779B97F4A7C15ULL ^
@@ -28,6 +47,17 @@ SessionExplorer::Lines SessionExplorer::session(int index) {
         return blind_(index);
     Lines startup, steps;
     splitSession(random.pick(corpus_), startup, steps);
+    if (swept_ < sweep_.size()) {
+        // The next stretch of the dictionary pass, after the base's steps.
+        size_t count = std::min(sweep_.size() - swept_, static_cast<size_t>(settings_.steps));
+        steps.resize(std::min(steps.size(), static_cast<size_t>(settings_.steps) / 4));
+        steps.insert(steps.end(), sweep_.begin() + static_cast<long>(swept_),
+                     sweep_.begin() + static_cast<long>(swept_ + count));
+        swept_ += count;
+        ++mutated_;
+        startup.insert(startup.end(), steps.begin(), steps.end());
+        return startup;
+    }
     // One to four mutations stacked, as fuzzers do.
     int count = 1 + static_cast<int>(random.below(4));
     for (int i = 0; i < count; ++i)
@@ -79,6 +109,9 @@ SessionExplorer::Lines SessionExplorer::mutate(Lines steps, SessionRandom& rando
     default:
         steps = dictionaryStep(std::move(steps), random);
     }
+    steps.erase(std::remove_if(steps.begin(), steps.end(),
+                               [](const std::string& step) { return !wellFormed(step); }),
+                steps.end());
     if (steps.empty())
         steps.push_back("tick");
     if (steps.size() > static_cast<size_t>(settings_.maxSteps))
@@ -173,9 +206,11 @@ std::string SessionExplorer::wordStep(SessionRandom& random) {
     case 2:
         return "param " + word(random, true) + "=" + word(random, false);
     case 3:
+        // Only the panel's own controls: a step on a control it lacks is the
+        // scenario's error, not the script's.
         if (!pickers.empty())
             return "pick " + random.pick(pickers)->id + " " + word(random, true);
-        return "press " + word(random, true);
+        return "param " + word(random, true) + "=" + word(random, false);
     case 4:
         return "revertive " + std::to_string(settings_.audioRouter) + " " +
                std::to_string(12 + random.below(10)) + " " + word(random, false);

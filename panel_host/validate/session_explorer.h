@@ -47,6 +47,11 @@ class SessionExplorer {
     size_t mutated() const { return mutated_; }
     const SearchDictionary& dictionary() const { return dictionary_; }
 
+    // Parameter messages pairing each of the library's identifiers with
+    // itself alone and with its neighbours ("return" with "all"), played as
+    // the first mutated sessions: a dictionary pass, as fuzzers make one.
+    const std::vector<std::string>& sweep() const { return sweep_; }
+
     // The mutations, open for tests: each takes steps (no startup lines).
     Lines mutate(Lines steps, SessionRandom& random);
 
@@ -64,6 +69,8 @@ class SessionExplorer {
     PanelLayout layout_;
     SearchDictionary dictionary_;
     BlindSession blind_;
+    std::vector<std::string> sweep_;
+    size_t swept_ = 0;
     std::vector<Lines> corpus_;
     std::unordered_set<std::uint64_t> responses_, blocks_;
     size_t mutated_ = 0;

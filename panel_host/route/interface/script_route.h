@@ -60,6 +60,10 @@ struct CodeRange {
 // What of the script's code has run, where the route can see it (the
 // emulated route watches every block it runs): the executable bytes of each
 // module, the blocks reached since the library was opened, and the exports.
+// A module whose name ends so counts compiler guards (one unit each) where
+// others count bytes: a native library built with coverage guards.
+constexpr const char* guardModuleSuffix = " [guards]";
+
 struct CodeCoverage {
     std::vector<CodeRange> code;
     std::vector<CodeRange> reached;

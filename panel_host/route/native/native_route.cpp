@@ -1,5 +1,7 @@
 #include "native_route.h"
 
+#include "coverage_guards.h"
+
 #include "dotted_message.h"
 #include "host_records.h"
 #include "script_allocations.h"
@@ -165,4 +167,8 @@ void* NativeRoute::serveScript(void* data, int type) {
     }
     host_->onOtherType(type);
     return nullptr;
+}
+
+std::optional<CodeCoverage> NativeRoute::coverage() const {
+    return guardCoverage(library_->path());
 }

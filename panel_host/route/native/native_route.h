@@ -22,6 +22,8 @@ class NativeRoute : public ScriptRoute {
     const std::string& folder() const override { return library_->folder(); }
     void useEmptyPath() override { emptyPath_ = true; }
     std::optional<std::pair<long long, long long>> heldBlocks() const override;
+    // The library's guards, when it was built with them (the guards preset).
+    std::optional<CodeCoverage> coverage() const override;
     CallOutcome load(ScriptHostSide& host, bool& created) override;
     CallOutcome revertive(int device, int index, const std::string& text) override;
     CallOutcome controlEvent(const std::string& panel, const std::string& control,

@@ -31,6 +31,7 @@ std::string folderOf(const std::string& path) {
 ScriptLibrary::ScriptLibrary(const std::string& path) {
     std::string full = absolutePath(path);
     folder_ = folderOf(full);
+    path_ = full;
 #if defined(_WIN32)
     // Searches the library's own folder for its imports (vesk_string.dll).
     HMODULE module = LoadLibraryExA(full.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);

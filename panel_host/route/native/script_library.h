@@ -18,12 +18,15 @@ class ScriptLibrary {
     const std::string& error() const { return error_; }
     // The folder the library lives in, as the host passes it to the script.
     const std::string& folder() const { return folder_; }
+    // The library's file, as loaded (an absolute path).
+    const std::string& path() const { return path_; }
     LoadScriptFunction loadFunction() const { return load_; }
 
   private:
     void* handle_ = nullptr;
     LoadScriptFunction load_ = nullptr;
     std::string folder_;
+    std::string path_;
     std::string error_;
 };
 
