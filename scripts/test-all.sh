@@ -61,8 +61,15 @@ ctest --preset asan
 step "memcheck: native tests and examples under valgrind"
 scripts/memcheck.sh
 
-step "coverage: DLL code line coverage, at least 95%"
+step "coverage: DLL code line coverage, at least 95%; every line of panels/ from validate's default run alone"
 scripts/coverage.sh 95
+
+step "guards: the panels built with coverage guards (clang, the guards preset); validate counts the guards natively"
+cmake --preset guards >/dev/null
+cmake --build --preset guards
+build/guards/panel_host/panel-host validate build/guards/panels/Studio_A/PELDAN/PELDAN.so \
+  --out build/guards/validate-failures --json build/guards/validate.json | tee build/guards/validate.log
+grep -q "PELDAN.so \[guards\] code reached: [1-9][0-9]* of [1-9][0-9]* guards" build/guards/validate.log
 
 step "fuzz: each libFuzzer target for ${FUZZ_SECONDS:-60}s"
 scripts/fuzz.sh "${FUZZ_SECONDS:-60}"

@@ -23,6 +23,7 @@
 #include <fstream>
 #include <iostream>
 #include <memory>
+#include <set>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -120,11 +121,13 @@ class Validation {
     }
 
     void startExplorer() {
-        if (options_.blind)
-            return;
         SearchDictionary dictionary;
         dictionary.addLayout(layout_);
         dictionary.addLibraryStrings(options_.library);
+        const std::vector<std::string>& ids = dictionary.libraryIdentifiers();
+        libraryWords_.insert(ids.begin(), ids.end());
+        if (options_.blind)
+            return;
         size_t fromLibrary = dictionary.words().size();
         ExploreSettings settings;
         settings.seed = options_.seed;
@@ -472,10 +475,15 @@ class Validation {
             std::cout << " " << kind << " " << count;
         std::cout << "\nvalidate: controls exercised " << reach_.controls.size() << " of "
                   << layout_.controls.size() << "\n";
-        std::cout << "validate: parameter keys sent:";
+        // Keys the library itself names are the ones it can answer to.
+        int named = 0;
         for (const std::string& key : reach_.parameterKeys)
+            named += libraryWords_.count(key) != 0;
+        std::cout << "validate: parameter keys sent " << reach_.parameterKeys.size() << " ("
+                  << named << " named by the library); the script replied to:";
+        for (const std::string& key : reach_.answeredKeys)
             std::cout << " " << key;
-        std::cout << (reach_.parameterKeys.empty() ? " none\n" : "\n");
+        std::cout << (reach_.answeredKeys.empty() ? " none\n" : "\n");
         if (explorer_)
             std::cout << "validate: guided search: " << explorer_->behaviours()
                       << " behaviours of the script, " << explorer_->blocksSeen()
@@ -574,6 +582,7 @@ class Validation {
     double seconds_ = 0;
     bool progressShown_ = false;
     std::unique_ptr<SessionExplorer> explorer_;
+    std::set<std::string> libraryWords_;
     bool outOfTime_ = false;
     int sessionsPlayed_ = 0;
     int sessionsDone_ = 0;

@@ -67,6 +67,7 @@ json reportJson(const ValidateReport& r) {
             {"exercisedControls", r.reach.controls},
             {"stepKinds", r.reach.stepKinds},
             {"parameterKeys", r.reach.parameterKeys},
+            {"answeredParameterKeys", r.reach.answeredKeys},
             {"search",
              {{"mode", r.search.empty() ? "blind" : r.search},
               {"behaviours", r.behaviours},

@@ -61,6 +61,10 @@ void SessionReach::add(const std::vector<std::string>& lines, const SessionOutco
         std::string key = parameterKey(line);
         if (!key.empty() && parameterKeys.size() < maxParameterKeys)
             parameterKeys.insert(key);
+        size_t step = static_cast<size_t>(played - 1);
+        if (!key.empty() && step < outcome.records.size() && outcome.records[step].reply &&
+            !outcome.records[step].reply->empty() && answeredKeys.size() < maxParameterKeys)
+            answeredKeys.insert(key);
     }
     if (!outcome.coverage)
         return;
@@ -123,6 +127,9 @@ void SessionReach::merge(const SessionReach& other) {
     for (const std::string& key : other.parameterKeys)
         if (parameterKeys.size() < maxParameterKeys)
             parameterKeys.insert(key);
+    for (const std::string& key : other.answeredKeys)
+        if (answeredKeys.size() < maxParameterKeys)
+            answeredKeys.insert(key);
     for (const auto& [module, ranges] : other.code)
         code[module].insert(ranges.begin(), ranges.end());
     for (const auto& [module, ranges] : other.blocks)
@@ -138,6 +145,8 @@ std::string SessionReach::encode() const {
         text += "c " + control + "\n";
     for (const std::string& key : parameterKeys)
         text += "p " + key + "\n";
+    for (const std::string& key : answeredKeys)
+        text += "a " + key + "\n";
     // Module names come last on their lines: a file name may hold spaces.
     auto ranges = [&](char tag, const auto& byModule) {
         for (const auto& [module, set] : byModule)
@@ -159,9 +168,10 @@ bool SessionReach::decode(const std::string& text) {
             controls.insert(line.substr(2));
             continue;
         }
-        if (line.rfind("p ", 0) == 0) {
-            if (parameterKeys.size() < maxParameterKeys)
-                parameterKeys.insert(line.substr(2));
+        if (line.rfind("p ", 0) == 0 || line.rfind("a ", 0) == 0) {
+            std::set<std::string>& keys = line[0] == 'p' ? parameterKeys : answeredKeys;
+            if (keys.size() < maxParameterKeys)
+                keys.insert(line.substr(2));
             continue;
         }
         std::istringstream fields(line);

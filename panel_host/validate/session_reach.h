@@ -25,6 +25,7 @@ struct SessionReach {
     std::map<std::string, long long> stepKinds; // verb -> steps played
     std::set<std::string> controls;             // ids of the panel's controls that got an event
     std::set<std::string> parameterKeys;        // keys of the parameter messages sent (bounded)
+    std::set<std::string> answeredKeys;         // of them, those the script replied to with a text
     // The script's code, where the route sees it: module -> (offset, size).
     std::map<std::string, std::set<std::pair<std::uint32_t, std::uint32_t>>> code, blocks;
     std::map<std::pair<std::string, std::uint32_t>, std::string>

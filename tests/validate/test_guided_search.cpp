@@ -58,8 +58,9 @@ TEST_F(GuidedSearch, FindsDeepFaultsWithTheDefaultRunAndShrinksThemToReplayableS
         std::string scenario = first["scenario"];
         // A divergence's scenario expects what the reference sent, so it fails too.
         ShellResult replay = panelHost("run " + fault.library + " " + scenario);
-        EXPECT_EQ(replay.status, fault.replayStatus) << fault.what << ": the scenario must fail again\n"
-                                    << replay.output;
+        EXPECT_EQ(replay.status, fault.replayStatus)
+            << fault.what << ": the scenario must fail again\n"
+            << replay.output;
         ShellResult blind = validate(fault.library + fault.extra + " --blind");
         std::cout << fault.what << ": found in session " << first["session"] << " in " << seconds
                   << " s, shrunk to " << first["shrunkSteps"] << " steps; blind: "
@@ -198,6 +199,26 @@ TEST(SessionExplorer, MutationsStayInBoundsAndFifteenTicksInARowAreAmongThem) {
     }
     EXPECT_GT(fifteenTicks, 50);
     EXPECT_GT(dictionaryWords, 20);
+}
+
+TEST(SessionExplorer, TheFirstMutatedSessionsPairTheLibrarysIdentifiersWithTheirNeighbours) {
+    SearchDictionary dictionary;
+    ASSERT_TRUE(dictionary.addLibraryStrings(PELDAN_LIBRARY_PATH));
+    PanelLayout layout;
+    ExploreSettings settings;
+    SessionExplorer explorer(settings, layout, dictionary, [](int) {
+        return Lines{"startup strict", "tick"};
+    });
+    const std::vector<std::string>& sweep = explorer.sweep();
+    for (const char* step : {"param return=all", "param return=myParam", "param _events"})
+        EXPECT_NE(std::find(sweep.begin(), sweep.end(), step), sweep.end()) << step;
+    // Once the corpus has a session, the pass is played before other mutations.
+    explorer.offer({"startup strict", "tick"}, {{42}, {}, {}}, false);
+    Lines played;
+    for (int session = 0; played.size() < sweep.size() + 200 && session < 400; ++session)
+        for (const std::string& line : explorer.session(session))
+            played.push_back(line);
+    EXPECT_NE(std::find(played.begin(), played.end(), "param return=all"), played.end());
 }
 
 TEST(SessionExplorer, KeepsOnlySessionsThatShowSomethingNewAndNeverFailingOnes) {

@@ -48,6 +48,28 @@ TEST(SessionReach, CountsOnlyStepsPlayedAndControlsOfTheShownPanel) {
     }
 }
 
+TEST(SessionReach, NamesTheParameterKeysSentAndThoseTheScriptRepliedTo) {
+    const std::vector<std::string> lines = {
+        "param return=all", "param return=x", "param myParam=3", "param a.b.c=1",
+        "param 'odd key'",  "param _events",  "param-null"};
+    SessionOutcome outcome;
+    for (const char* reply : {"myParam=3", "", "", "", "", "notify=*"}) {
+        StepRecord record;
+        record.parameter = true;
+        record.reply = std::string(reply);
+        outcome.records.push_back(record);
+    }
+    outcome.records.push_back(StepRecord{});
+    SessionReach reach;
+    reach.add(lines, outcome, twoControls());
+    EXPECT_EQ(reach.parameterKeys, (std::set<std::string>{"_events", "a", "myParam", "return"}));
+    EXPECT_EQ(reach.answeredKeys, (std::set<std::string>{"_events", "return"}));
+    SessionReach back;
+    ASSERT_TRUE(back.decode(reach.encode()));
+    EXPECT_EQ(back.answeredKeys, reach.answeredKeys);
+    EXPECT_EQ(back.parameterKeys, reach.parameterKeys);
+}
+
 TEST(SessionReach, CrossesAsTextAndMerges) {
     SessionReach a, b;
     a.stepKinds = {{"press", 3}, {"tick", 1}};
