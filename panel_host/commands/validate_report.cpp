@@ -69,7 +69,7 @@ json reportJson(const ValidateReport& r) {
             {"parameterKeys", r.reach.parameterKeys},
             {"answeredParameterKeys", r.reach.answeredKeys},
             {"search",
-             {{"mode", r.search.empty() ? "blind" : r.search},
+             {{"mode", r.search.empty() ? std::string("blind") : r.search},
               {"behaviours", r.behaviours},
               {"corpus", r.corpus},
               {"mutated", r.mutated},
@@ -107,7 +107,25 @@ bool sameRun(const ValidateReport& a, const ValidateReport& b) {
     return a.library == b.library && a.compare == b.compare && a.seed == b.seed &&
            a.level == b.level && a.stepsPerSession == b.stepsPerSession &&
            a.totalSessions == b.totalSessions && a.shardCount == b.shardCount &&
-           a.panelLayout == b.panelLayout && a.panelControls == b.panelControls;
+           a.panelLayout == b.panelLayout && a.panelControls == b.panelControls &&
+           a.search == b.search;
+}
+
+// The search's figures; a report without them (from before the search) was blind.
+bool readSearch(const json& j, ValidateReport& r, std::string& why) {
+    auto found = j.find("search");
+    r.search = "blind";
+    if (found == j.end())
+        return true;
+    const json& s = *found;
+    if (!s.is_object() || !field(s, "mode", r.search, why) ||
+        !field(s, "behaviours", r.behaviours, why) || !field(s, "corpus", r.corpus, why) ||
+        !field(s, "mutated", r.mutated, why) || !field(s, "dictionary", r.dictionary, why) ||
+        !field(s, "outOfTime", r.outOfTime, why)) {
+        why = "\"search\": " + (why.empty() ? std::string("not an object") : why);
+        return false;
+    }
+    return true;
 }
 
 } // namespace
@@ -127,6 +145,8 @@ bool readReport(const json& j, ValidateReport& r, std::string& why) {
         !field(j, "steps", r.steps, why) || !field(j, "seconds", r.seconds, why) ||
         !field(j, "failures", failures, why) || !field(j, "panelLayout", r.panelLayout, why) ||
         !field(j, "panelControls", r.panelControls, why) || !field(j, "reach", reach, why))
+        return false;
+    if (!readSearch(j, r, why))
         return false;
     std::string reachText;
     for (const json& line : reach) {
@@ -201,6 +221,13 @@ bool mergeReports(std::vector<ValidateReport> parts, ValidateReport& whole, std:
         whole.seconds = std::max(whole.seconds, part.seconds); // the parts ran side by side
         whole.failures.insert(whole.failures.end(), part.failures.begin(), part.failures.end());
         reach.merge(part.reach);
+        if (i > 0) { // each part searched on its own: its figures add up
+            whole.behaviours += part.behaviours;
+            whole.corpus += part.corpus;
+            whole.mutated += part.mutated;
+            whole.dictionary = std::max(whole.dictionary, part.dictionary);
+            whole.outOfTime = whole.outOfTime || part.outOfTime;
+        }
     }
     if (expectedStart != first.totalSessions) {
         why = "the shards cover " + std::to_string(expectedStart) + " of " +
