@@ -60,22 +60,27 @@ CLI::App* addServeCommand(CLI::App& app, ServeOptions& options) {
     command->add_option(
         "--token", options.token,
         "the token requests must carry (default off loopback: PANEL_HOST_TOKEN, or a new one)");
-    command
-        ->add_option("--header-timeout", options.limits.headerSeconds,
-                     "seconds from a request line to the end of its headers (default 5)")
-        ->check(CLI::Range(1, 3600));
-    command
-        ->add_option("--body-timeout", options.limits.bodySeconds,
-                     "seconds from the headers to the end of the answer (default 10)")
-        ->check(CLI::Range(1, 3600));
-    command
-        ->add_option("--keep-alive", options.limits.keepAliveSeconds,
-                     "seconds a connection may stay idle between requests (default 5)")
-        ->check(CLI::Range(1, 3600));
-    command
-        ->add_option("--per-address", options.limits.perAddress,
-                     "connections at once from one address, event streams aside (default 16)")
-        ->check(CLI::Range(1, 10000));
+    // The HTTP server's limits, each with its default.
+    struct Limit {
+        const char* option;
+        int* value;
+        const char* help;
+        int most;
+    };
+    ServerLimits& limits = options.limits;
+    const Limit limitOptions[] = {
+        {"--header-timeout", &limits.headerSeconds,
+         "seconds from a request line to the end of its headers (default 5)", 3600},
+        {"--body-timeout", &limits.bodySeconds,
+         "seconds from the headers to the end of the answer (default 10)", 3600},
+        {"--keep-alive", &limits.keepAliveSeconds,
+         "seconds a connection may stay idle between requests (default 5)", 3600},
+        {"--per-address", &limits.perAddress,
+         "connections at once from one address, event streams aside (default 16)", 10000},
+    };
+    for (const Limit& limit : limitOptions)
+        command->add_option(limit.option, *limit.value, limit.help)
+            ->check(CLI::Range(1, limit.most));
     return command;
 }
 

@@ -2,8 +2,7 @@
 // not UTF-8, requests from elsewhere, many and slow clients, big bodies, a
 // second server, SIGTERM. Every test talks to loopback only.
 #include "loopback_socket.h"
-#include "serve_process.h"
-#include "shell_command.h"
+#include "served_panel_test.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -26,15 +25,8 @@ bool validJson(const std::string& text) {
     }
 }
 
-class PanelServerTest : public ::testing::Test {
+class PanelServerTest : public ServedPanelTest {
   protected:
-    void start(std::vector<std::string> extra = {}) {
-        server = std::make_unique<ServeProcess>(PANEL_HOST, PELDAN_LIBRARY_PATH, extra,
-                                                folder + "/serve.log");
-        ASSERT_TRUE(server->ready()) << server->log();
-        client = std::make_unique<httplib::Client>("127.0.0.1", server->port());
-        client->set_read_timeout(5, 0);
-    }
     httplib::Result press(const std::string& control, httplib::Headers headers = {}) {
         return client->Post("/api/press", headers, json{{"control", control}}.dump(),
                             "application/json");
@@ -47,11 +39,6 @@ class PanelServerTest : public ::testing::Test {
         std::ofstream(folder + "/" + name, std::ios::binary) << text;
         return folder + "/" + name;
     }
-
-    TemporaryFolder temporary;
-    const std::string folder = temporary.path();
-    std::unique_ptr<ServeProcess> server;
-    std::unique_ptr<httplib::Client> client;
 };
 
 TEST_F(PanelServerTest, BytesThatAreNotUtf8NeverEndTheServerOrItsJson) {

@@ -2,8 +2,7 @@
 // cut at its deadline, none delays a press or a stop, and one address cannot
 // take more than its share. Loopback only; every loop is bounded.
 #include "loopback_socket.h"
-#include "serve_process.h"
-#include "shell_command.h"
+#include "served_panel_test.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -18,8 +17,20 @@ namespace {
 using nlohmann::json;
 using Clock = std::chrono::steady_clock;
 
-long long msSince(Clock::time_point start) {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+// How the server ended a connection: whether it closed it within the time
+// given, when (in ms from `start`), and what it said first.
+struct Ending {
+    bool closed = false;
+    long long atMs = 0;
+    std::string said;
+};
+
+Ending endingOf(int fd, int withinMs, Clock::time_point start) {
+    Ending ending;
+    ending.closed = closedByServer(fd, withinMs, ending.said);
+    ending.atMs =
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+    return ending;
 }
 
 // Connections that send a request line, then one header byte every 300 ms,
@@ -56,15 +67,8 @@ class Tricklers {
     std::thread thread_;
 };
 
-class SlowClientTest : public ::testing::Test {
+class SlowClientTest : public ServedPanelTest {
   protected:
-    void start(std::vector<std::string> extra = {}) {
-        server = std::make_unique<ServeProcess>(PANEL_HOST, PELDAN_LIBRARY_PATH, extra,
-                                                folder + "/serve.log");
-        ASSERT_TRUE(server->ready()) << server->log();
-        client = std::make_unique<httplib::Client>("127.0.0.1", server->port());
-        client->set_read_timeout(5, 0);
-    }
     std::string request(const std::string& line) {
         return line + "\r\nHost: 127.0.0.1:" + std::to_string(server->port()) + "\r\n";
     }
@@ -83,11 +87,6 @@ class SlowClientTest : public ::testing::Test {
         std::sort(took.begin(), took.end());
         return took[took.size() / 2];
     }
-
-    TemporaryFolder temporary;
-    const std::string folder = temporary.path();
-    std::unique_ptr<ServeProcess> server;
-    std::unique_ptr<httplib::Client> client;
 };
 
 TEST_F(SlowClientTest, PressesStayQuickAndSigtermStopsWithinASecondBesideTricklers) {
@@ -115,16 +114,14 @@ TEST_F(SlowClientTest, HeadersThatTrickleAreCutAtTheirDeadlineWith408) {
         for (int i = 0; i < 20 && sendText(fd, "x"); ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(300));
     });
-    std::string said;
-    bool closed = closedByServer(fd, 4000, said);
-    long long at = msSince(begin);
+    Ending ending = endingOf(fd, 4000, begin);
     trickle.join();
     close(fd);
-    EXPECT_TRUE(closed);
-    EXPECT_GE(at, 900);
-    EXPECT_LT(at, 1600) << "cut " << at << " ms after the request line";
-    EXPECT_EQ(said.rfind("HTTP/1.1 408", 0), 0u) << said;
-    EXPECT_NE(said.find("\"error\""), std::string::npos) << said;
+    EXPECT_TRUE(ending.closed);
+    EXPECT_GE(ending.atMs, 900);
+    EXPECT_LT(ending.atMs, 1600) << "cut " << ending.atMs << " ms after the request line";
+    EXPECT_EQ(ending.said.rfind("HTTP/1.1 408", 0), 0u) << ending.said;
+    EXPECT_NE(ending.said.find("\"error\""), std::string::npos) << ending.said;
 }
 
 TEST_F(SlowClientTest, HalfABodyIsCutAtTheBodysDeadlineWith408) {
@@ -134,14 +131,12 @@ TEST_F(SlowClientTest, HalfABodyIsCutAtTheBodysDeadlineWith408) {
                                  "Content-Type: application/json\r\nContent-Length: 40\r\n\r\n"
                                  "{\"control\": \"O"));
     auto begin = Clock::now();
-    std::string said;
-    bool closed = closedByServer(fd, 5000, said);
-    long long at = msSince(begin);
+    Ending ending = endingOf(fd, 5000, begin);
     close(fd);
-    EXPECT_TRUE(closed);
-    EXPECT_GE(at, 1900);
-    EXPECT_LT(at, 2600) << "cut " << at << " ms after the headers";
-    EXPECT_EQ(said.rfind("HTTP/1.1 408", 0), 0u) << said;
+    EXPECT_TRUE(ending.closed);
+    EXPECT_GE(ending.atMs, 1900);
+    EXPECT_LT(ending.atMs, 2600) << "cut " << ending.atMs << " ms after the headers";
+    EXPECT_EQ(ending.said.rfind("HTTP/1.1 408", 0), 0u) << ending.said;
     // Nothing half sent reached the script.
     auto transcript = json::parse(client->Get("/api/transcript")->body);
     for (const auto& line : transcript["lines"])
@@ -155,14 +150,12 @@ TEST_F(SlowClientTest, AnIdleConnectionIsClosedAfterTheKeepAliveTimeWithoutAnAns
     std::string first = receive(fd, 2000, "\"controls\"");
     ASSERT_EQ(first.rfind("HTTP/1.1 200", 0), 0u) << first;
     auto begin = Clock::now();
-    std::string said;
-    bool closed = closedByServer(fd, 3000, said);
-    long long at = msSince(begin);
+    Ending ending = endingOf(fd, 3000, begin);
     close(fd);
-    EXPECT_TRUE(closed);
-    EXPECT_GE(at, 900) << "closed " << at << " ms into its idle time";
-    EXPECT_LT(at, 1500) << "closed " << at << " ms into its idle time";
-    EXPECT_EQ(said.find("HTTP/1.1"), std::string::npos) << "no answer to an idle connection";
+    EXPECT_TRUE(ending.closed);
+    EXPECT_GE(ending.atMs, 900) << "closed " << ending.atMs << " ms into its idle time";
+    EXPECT_LT(ending.atMs, 1500) << "closed " << ending.atMs << " ms into its idle time";
+    EXPECT_EQ(ending.said.find("HTTP/1.1"), std::string::npos) << "no answer to an idle connection";
 }
 
 TEST_F(SlowClientTest, TheSeventeenthConnectionFromOneAddressGets503) {
@@ -202,12 +195,12 @@ TEST_F(SlowClientTest, StreamsGetALastEventWhenTheServerStops) {
     sendText(fd, request("GET /events HTTP/1.1") + "\r\n");
     ASSERT_NE(receive(fd, 2000, "event: hello").find("event: hello"), std::string::npos);
     std::thread stopper([this] { server->stop(); });
-    std::string said;
-    bool closed = closedByServer(fd, 2000, said);
+    Ending ending = endingOf(fd, 2000, Clock::now());
     stopper.join();
     close(fd);
-    EXPECT_TRUE(closed);
-    EXPECT_NE(said.find("event: stopping\ndata: {\"instance\":"), std::string::npos) << said;
+    EXPECT_TRUE(ending.closed);
+    EXPECT_NE(ending.said.find("event: stopping\ndata: {\"instance\":"), std::string::npos)
+        << ending.said;
 }
 
 TEST_F(SlowClientTest, TheLimitsAreCheckedOptions) {

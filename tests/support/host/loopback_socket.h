@@ -38,29 +38,12 @@ inline bool sendText(int fd, const std::string& text) {
     return send(fd, text.data(), text.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(text.size());
 }
 
-// What arrives on fd within `ms`, until `enough` is in it or the server closes.
-inline std::string receive(int fd, int ms, const std::string& enough = "") {
+// Reads fd for up to `ms`, until `enough` is in what came (when not empty);
+// true when the server closed the connection meanwhile.
+inline bool readFor(int fd, int ms, const std::string& enough, std::string& got) {
     using Clock = std::chrono::steady_clock;
-    std::string got;
     auto end = Clock::now() + std::chrono::milliseconds(ms);
     while (Clock::now() < end && (enough.empty() || got.find(enough) == std::string::npos)) {
-        pollfd wait{fd, POLLIN, 0};
-        if (poll(&wait, 1, 20) <= 0)
-            continue;
-        char buffer[4096];
-        ssize_t n = recv(fd, buffer, sizeof buffer, 0);
-        if (n <= 0)
-            break;
-        got.append(buffer, static_cast<size_t>(n));
-    }
-    return got;
-}
-
-// True once the server has closed fd (within `ms`); what it sent first goes to `said`.
-inline bool closedByServer(int fd, int ms, std::string& said) {
-    using Clock = std::chrono::steady_clock;
-    auto end = Clock::now() + std::chrono::milliseconds(ms);
-    while (Clock::now() < end) {
         pollfd wait{fd, POLLIN, 0};
         if (poll(&wait, 1, 10) <= 0)
             continue;
@@ -68,9 +51,21 @@ inline bool closedByServer(int fd, int ms, std::string& said) {
         ssize_t n = recv(fd, buffer, sizeof buffer, 0);
         if (n <= 0)
             return true;
-        said.append(buffer, static_cast<size_t>(n));
+        got.append(buffer, static_cast<size_t>(n));
     }
     return false;
+}
+
+// What arrives on fd within `ms`, until `enough` is in it or the server closes.
+inline std::string receive(int fd, int ms, const std::string& enough = "") {
+    std::string got;
+    readFor(fd, ms, enough, got);
+    return got;
+}
+
+// True once the server has closed fd (within `ms`); what it sent first goes to `said`.
+inline bool closedByServer(int fd, int ms, std::string& said) {
+    return readFor(fd, ms, "", said);
 }
 
 #endif
