@@ -621,7 +621,7 @@ CLI::App* addValidateCommand(CLI::App& app, ValidateOptions& options) {
         app.add_subcommand("validate", "drive LIBRARY through seeded sessions as a strict host");
     command->add_option("library", options.library, "the panel script library")->required();
     command->add_option("--seed", options.seed, "the seed of the sessions (default 1)");
-    command->add_option("--sessions", options.sessions, "how many sessions (default 200)")
+    command->add_option("--sessions", options.sessions, "how many sessions (default 1000)")
         ->check(CLI::Range(1, 10000000));
     command->add_option("--steps", options.steps, "steps a session (default 100)")
         ->check(CLI::Range(1, 100000));
@@ -654,7 +654,7 @@ CLI::App* addValidateCommand(CLI::App& app, ValidateOptions& options) {
                       "shards are then exact parts of the unsplit run)");
     command
         ->add_option("--time", options.seconds,
-                     "seconds after which no more sessions start (default: none)")
+                     "seconds after which no more sessions start (default 45; 0: no limit)")
         ->check(CLI::Range(0.0, 1e7));
     command->add_option("--shard", options.shard,
                         "K/N: play only the K-th of N equal parts of the sessions, for splitting "

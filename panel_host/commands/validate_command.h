@@ -13,7 +13,7 @@
 struct ValidateOptions {
     std::string library;
     std::uint64_t seed = 1;
-    int sessions = 200;
+    int sessions = 1000;
     int steps = 100;
     int level = 1;
     std::string compare;
@@ -27,7 +27,7 @@ struct ValidateOptions {
     std::string junitFile;    // a JUnit report: a test case a kind of failure
     std::string coverageFile; // the blocks of the script's code that ran
     bool blind = false;       // every session drawn on its own, no guidance
-    double seconds = 0;       // stop starting sessions after this long; 0: no limit
+    double seconds = 45;      // stop starting sessions after this long; 0: no limit
 };
 
 CLI::App* addValidateCommand(CLI::App& app, ValidateOptions& options);

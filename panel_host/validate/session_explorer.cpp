@@ -69,8 +69,17 @@ SessionExplorer::Lines SessionExplorer::session(int index) {
 
 bool SessionExplorer::offer(const Lines& lines, const SessionFeatures& features, bool failed) {
     bool fresh = false;
-    for (std::uint64_t f : features.responses)
-        fresh |= responses_.insert(f).second;
+    Lines startup, steps;
+    splitSession(lines, startup, steps);
+    for (size_t i = 0; i < features.responses.size(); ++i) {
+        if (!responses_.insert(features.responses[i]).second)
+            continue;
+        fresh = true;
+        int step = i < features.responseSteps.size() ? features.responseSteps[i] : -1;
+        if (step >= 0 && static_cast<size_t>(step) < steps.size() && telling_.size() < 1024 &&
+            tellingKnown_.insert(steps[static_cast<size_t>(step)]).second)
+            telling_.push_back(steps[static_cast<size_t>(step)]);
+    }
     for (std::uint64_t f : features.blocks)
         fresh |= blocks_.insert(f).second;
     for (const std::string& word : features.sentWords)
@@ -86,7 +95,7 @@ bool SessionExplorer::offer(const Lines& lines, const SessionFeatures& features,
 }
 
 SessionExplorer::Lines SessionExplorer::mutate(Lines steps, SessionRandom& random) {
-    switch (random.below(12)) {
+    switch (random.below(14)) {
     case 0:
     case 1:
         steps = insertFresh(std::move(steps), random);
@@ -105,6 +114,10 @@ SessionExplorer::Lines SessionExplorer::mutate(Lines steps, SessionRandom& rando
         break;
     case 8:
         steps = splice(std::move(steps), random);
+        break;
+    case 9:
+    case 10:
+        steps = insertTelling(std::move(steps), random);
         break;
     default:
         steps = dictionaryStep(std::move(steps), random);
@@ -165,6 +178,15 @@ SessionExplorer::Lines SessionExplorer::insertTicks(Lines steps, SessionRandom& 
     int count = runs[random.below(8)];
     size_t at = random.below(static_cast<std::uint32_t>(steps.size() + 1));
     steps.insert(steps.begin() + static_cast<long>(at), static_cast<size_t>(count), "tick");
+    return steps;
+}
+
+// A step that drew a new answer somewhere, tried in another session's state.
+SessionExplorer::Lines SessionExplorer::insertTelling(Lines steps, SessionRandom& random) {
+    if (telling_.empty())
+        return dictionaryStep(std::move(steps), random);
+    size_t at = random.below(static_cast<std::uint32_t>(steps.size() + 1));
+    steps.insert(steps.begin() + static_cast<long>(at), random.pick(telling_));
     return steps;
 }
 

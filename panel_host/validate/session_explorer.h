@@ -45,6 +45,8 @@ class SessionExplorer {
     size_t behaviours() const { return responses_.size(); }
     size_t blocksSeen() const { return blocks_.size(); }
     size_t mutated() const { return mutated_; }
+    // Steps that drew an answer never seen before, to put into other sessions.
+    const std::vector<std::string>& telling() const { return telling_; }
     const SearchDictionary& dictionary() const { return dictionary_; }
 
     // Parameter messages pairing each of the library's identifiers with
@@ -62,6 +64,7 @@ class SessionExplorer {
     Lines insertTicks(Lines steps, SessionRandom& random);
     Lines splice(Lines steps, SessionRandom& random);
     Lines dictionaryStep(Lines steps, SessionRandom& random);
+    Lines insertTelling(Lines steps, SessionRandom& random);
     std::string wordStep(SessionRandom& random);
     const std::string& word(SessionRandom& random, bool oneToken);
 
@@ -73,6 +76,8 @@ class SessionExplorer {
     size_t swept_ = 0;
     std::vector<Lines> corpus_;
     std::unordered_set<std::uint64_t> responses_, blocks_;
+    std::vector<std::string> telling_;
+    std::unordered_set<std::string> tellingKnown_;
     size_t mutated_ = 0;
 };
 

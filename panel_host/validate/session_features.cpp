@@ -118,17 +118,23 @@ SessionFeatures sessionFeatures(const std::vector<std::string>& lines,
             answer = mix(answer, std::string("many"));
         if (record.reply)
             answer = mix(answer, "reply " + normalisedCommand("'" + *record.reply + "'"));
-        for (std::uint64_t feature : {mix(1, answer), mix(mix(2, previous), answer)})
-            if (seen.insert(feature).second)
+        // The step is named for an answer of its own, not for a new pair.
+        const std::uint64_t alone = mix(1, answer), pair = mix(mix(2, previous), answer);
+        for (std::uint64_t feature : {alone, pair})
+            if (seen.insert(feature).second) {
                 features.responses.push_back(feature);
+                features.responseSteps.push_back(feature == alone ? static_cast<int>(i) : -1);
+            }
         previous = answer;
     }
-    if (outcome.failed)
+    if (outcome.failed) {
         features.responses.push_back(mix(
             mix(3, outcome.kind),
             verbOf(outcome.failedStep >= 0 && static_cast<size_t>(outcome.failedStep) < steps.size()
                        ? steps[outcome.failedStep]
                        : "")));
+        features.responseSteps.push_back(-1);
+    }
     if (outcome.coverage)
         for (const CodeRange& block : outcome.coverage->reached)
             features.blocks.push_back(mix(mix(4, block.module), block.offset));
@@ -143,6 +149,8 @@ std::string encodeFeatures(const std::vector<SessionFeatures>& sessions) {
         out << s.responses.size() << " " << s.blocks.size() << " " << s.sentWords.size() << "\n";
         for (std::uint64_t f : s.responses)
             out << f << " ";
+        for (size_t i = 0; i < s.responses.size(); ++i)
+            out << (i < s.responseSteps.size() ? s.responseSteps[i] : -1) << " ";
         for (std::uint64_t f : s.blocks)
             out << f << " ";
         out << "\n";
@@ -165,9 +173,13 @@ bool decodeFeatures(const std::string& text, std::vector<SessionFeatures>& sessi
             words > 1000)
             return false;
         s.responses.resize(responses);
+        s.responseSteps.resize(responses);
         s.blocks.resize(blocks);
         for (std::uint64_t& f : s.responses)
             if (!(in >> f))
+                return false;
+        for (int& step : s.responseSteps)
+            if (!(in >> step) || step < -1)
                 return false;
         for (std::uint64_t& f : s.blocks)
             if (!(in >> f))

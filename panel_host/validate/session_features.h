@@ -17,6 +17,7 @@ struct SessionFeatures {
     std::vector<std::uint64_t> responses; // a step's kind with the script's answer
     std::vector<std::uint64_t> blocks;    // code blocks reached (emulated route)
     std::vector<std::string> sentWords;   // quoted values the script sent, at most a few
+    std::vector<int> responseSteps;       // the step each response came from (-1: the session)
 };
 
 SessionFeatures sessionFeatures(const std::vector<std::string>& lines,

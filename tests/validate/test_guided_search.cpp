@@ -234,6 +234,10 @@ TEST(SessionExplorer, KeepsOnlySessionsThatShowSomethingNewAndNeverFailingOnes) 
     EXPECT_EQ(explorer.behaviours(), 3u);
     const std::vector<std::string>& words = explorer.dictionary().words();
     EXPECT_NE(std::find(words.begin(), words.end(), "MIC 1"), words.end()) << "sent values";
+    // The step that drew a new answer of its own is kept to be tried elsewhere.
+    SessionFeatures told{{77, 78}, {}, {}, {1, -1}};
+    EXPECT_TRUE(explorer.offer({"startup strict", "tick", "param return=all"}, told, false));
+    EXPECT_EQ(explorer.telling(), std::vector<std::string>{"param return=all"});
 }
 
 } // namespace
