@@ -54,14 +54,12 @@ SessionExplorer::Lines SessionExplorer::session(int index) {
         steps.insert(steps.end(), sweep_.begin() + static_cast<long>(swept_),
                      sweep_.begin() + static_cast<long>(swept_ + count));
         swept_ += count;
-        ++mutated_;
-        startup.insert(startup.end(), steps.begin(), steps.end());
-        return startup;
+    } else {
+        // One to four mutations stacked, as fuzzers do.
+        int count = 1 + static_cast<int>(random.below(4));
+        for (int i = 0; i < count; ++i)
+            steps = mutate(std::move(steps), random);
     }
-    // One to four mutations stacked, as fuzzers do.
-    int count = 1 + static_cast<int>(random.below(4));
-    for (int i = 0; i < count; ++i)
-        steps = mutate(std::move(steps), random);
     ++mutated_;
     startup.insert(startup.end(), steps.begin(), steps.end());
     return startup;
@@ -95,33 +93,19 @@ bool SessionExplorer::offer(const Lines& lines, const SessionFeatures& features,
 }
 
 SessionExplorer::Lines SessionExplorer::mutate(Lines steps, SessionRandom& random) {
-    switch (random.below(14)) {
-    case 0:
-    case 1:
-        steps = insertFresh(std::move(steps), random);
-        break;
-    case 2:
-    case 3:
-        steps = eraseRun(std::move(steps), random);
-        break;
-    case 4:
-    case 5:
-        steps = repeatRun(std::move(steps), random);
-        break;
-    case 6:
-    case 7:
-        steps = insertTicks(std::move(steps), random);
-        break;
-    case 8:
-        steps = splice(std::move(steps), random);
-        break;
-    case 9:
-    case 10:
-        steps = insertTelling(std::move(steps), random);
-        break;
-    default:
-        steps = dictionaryStep(std::move(steps), random);
-    }
+    // Each mutation as often as it stands here.
+    using Mutation = Lines (SessionExplorer::*)(Lines, SessionRandom&);
+    static const Mutation mutations[] = {
+        &SessionExplorer::insertFresh,    &SessionExplorer::insertFresh,
+        &SessionExplorer::eraseRun,       &SessionExplorer::eraseRun,
+        &SessionExplorer::repeatRun,      &SessionExplorer::repeatRun,
+        &SessionExplorer::insertTicks,    &SessionExplorer::insertTicks,
+        &SessionExplorer::splice,         &SessionExplorer::insertTelling,
+        &SessionExplorer::insertTelling,  &SessionExplorer::dictionaryStep,
+        &SessionExplorer::dictionaryStep, &SessionExplorer::dictionaryStep,
+    };
+    constexpr auto kinds = static_cast<std::uint32_t>(sizeof mutations / sizeof mutations[0]);
+    steps = (this->*mutations[random.below(kinds)])(std::move(steps), random);
     steps.erase(std::remove_if(steps.begin(), steps.end(),
                                [](const std::string& step) { return !wellFormed(step); }),
                 steps.end());

@@ -40,14 +40,13 @@ MHD_Result collect(void* into, MHD_ValueKind, const char* key, const char* value
     return MHD_YES;
 }
 
-MHD_Result collectLower(void* into, MHD_ValueKind, const char* key, const char* value) {
+// Header names in lower case, so handlers look them up one way.
+MHD_Result collectLower(void* into, MHD_ValueKind kind, const char* key, const char* value) {
     std::string name = key != nullptr ? key : "";
     for (char& c : name)
         if (c >= 'A' && c <= 'Z')
             c = static_cast<char>(c - 'A' + 'a');
-    auto& map = *static_cast<std::map<std::string, std::string>*>(into);
-    map[name] = value != nullptr ? value : "";
-    return MHD_YES;
+    return collect(into, kind, name.c_str(), value);
 }
 
 // An answer written straight to the socket, for a request libmicrohttpd is
@@ -67,6 +66,12 @@ void cutConnection(int fd, bool answerTimeout) {
     if (answerTimeout)
         answerRaw(fd, "408 Request Timeout", "the request took too long and was cut off");
     shutdown(fd, SHUT_RDWR);
+}
+
+std::string clientAddress(MHD_Connection* connection) {
+    const MHD_ConnectionInfo* client =
+        MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
+    return client != nullptr ? addressText(client->client_addr) : "";
 }
 
 int socketOf(MHD_Connection* connection) {
@@ -295,10 +300,7 @@ void HttpServer::resumeStreams(bool checkPeers) {
 }
 
 void HttpServer::opened(MHD_Connection* connection) {
-    const MHD_ConnectionInfo* client =
-        MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
-    watch_.opened(connection, socketOf(connection),
-                  client != nullptr ? addressText(client->client_addr) : "", Clock::now());
+    watch_.opened(connection, socketOf(connection), clientAddress(connection), Clock::now());
 }
 
 void HttpServer::closed(MHD_Connection* connection) {
@@ -344,57 +346,46 @@ bool HttpServer::handle(MHD_Connection* connection, Request& request, const char
 }
 
 // The headers are in: refuse what can be refused now (closing the
-// connection, since its body is not read) and wait for the rest.
+// connection, since its body is not read), open an event stream, or wait
+// for the rest.
 bool HttpServer::begin(MHD_Connection* connection, Request& request) {
     request.begun = true;
     watch_.entered(connection, ConnectionPhase::request, Clock::now());
     HttpRequest& http = request.http;
     MHD_get_connection_values(connection, MHD_HEADER_KIND, &collectLower, &http.headers);
     MHD_get_connection_values(connection, MHD_GET_ARGUMENT_KIND, &collect, &http.query);
-    const MHD_ConnectionInfo* client =
-        MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
-    http.address = client != nullptr ? addressText(client->client_addr) : "";
+    http.address = clientAddress(connection);
 
-    if (stopping_) {
-        refuse(connection, 503, "the server is stopping", true);
-        request.answered = true;
-        return true;
-    }
     bool bodyless = http.method == "GET" || http.method == "HEAD";
-    auto stream = streams_.find(http.path);
-    if (stream != streams_.end() && http.method == "GET") {
-        HttpResponse refusal;
-        if (gate_ && gate_(http, refusal)) {
-            request.answered = answer(connection, refusal);
-            return true;
-        }
+    auto stream = http.method == "GET" ? streams_.find(http.path) : streams_.end();
+    bool isStream = stream != streams_.end();
+    auto length = http.header("content-length");
+    HttpResponse refusal;
+    if (stopping_) {
+        refusal = errorResponse(503, "the server is stopping", true);
+    } else if (!isStream && watch_.openFrom(http.address) > limits_.perAddress) {
+        refusal = errorResponse(503, "too many connections from this address", true);
+    } else if (gate_ && gate_(http, refusal)) {
+        refusal.close = !bodyless;
+    } else if (!isStream && length &&
+               (length->size() > 18 ||
+                std::strtoull(length->c_str(), nullptr, 10) > limits_.bodyBytes)) {
+        refusal = errorResponse(413, tooLargeWhy(), true);
+    } else if (isStream) {
         request.answered = true;
         return openStream(connection, request, stream->second);
-    }
-    if (watch_.openFrom(http.address) > limits_.perAddress) {
-        refuse(connection, 503, "too many connections from this address", true);
-        request.answered = true;
+    } else {
+        // Answered at the next call, once the request is whole:
+        // libmicrohttpd closes a connection whose answer came before that.
+        if (http.method == "POST") {
+            auto route = posts_.find(http.path);
+            if (route != posts_.end())
+                request.handler = &route->second;
+        }
         return true;
     }
-    HttpResponse refusal;
-    if (gate_ && gate_(http, refusal)) {
-        refusal.close = !bodyless;
-        request.answered = answer(connection, refusal);
-        return true;
-    }
-    auto length = http.header("content-length");
-    if (length &&
-        (length->size() > 18 || std::strtoull(length->c_str(), nullptr, 10) > limits_.bodyBytes)) {
-        request.answered = refuse(connection, 413, tooLargeWhy(), true);
-        return true;
-    }
-    if (http.method == "POST") {
-        auto route = posts_.find(http.path);
-        if (route != posts_.end())
-            request.handler = &route->second;
-    }
-    // Answered at the next call, once the request is whole: libmicrohttpd
-    // closes a connection whose answer came before that.
+    request.answered = true;
+    answer(connection, refusal);
     return true;
 }
 
@@ -505,12 +496,11 @@ bool HttpServer::answer(MHD_Connection* connection, const HttpResponse& response
     return queued == MHD_YES;
 }
 
-bool HttpServer::refuse(MHD_Connection* connection, int status, const std::string& why,
-                        bool close) {
+HttpResponse HttpServer::errorResponse(int status, const std::string& why, bool close) {
     HttpResponse response;
     response.set(status, "application/json", errorBody(why));
     response.close = close;
-    return answer(connection, response);
+    return response;
 }
 
 std::string HttpServer::tooLargeWhy() const {

@@ -66,8 +66,6 @@ class HttpServer {
     // connection. Any thread but a handler's; returns when all is closed.
     void stop();
 
-    int openConnections() const { return watch_.open(); }
-
   private:
     struct Request;
     struct Stream;
@@ -86,7 +84,7 @@ class HttpServer {
     void dispatch(MHD_Connection* connection, Request& request);
     bool openStream(MHD_Connection* connection, Request& request, const StreamOpener& opener);
     bool answer(MHD_Connection* connection, const HttpResponse& response);
-    bool refuse(MHD_Connection* connection, int status, const std::string& why, bool close);
+    static HttpResponse errorResponse(int status, const std::string& why, bool close);
     std::string tooLargeWhy() const;
     void watchdog();
     void resumeStreams(bool checkPeers);
