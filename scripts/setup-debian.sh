@@ -15,7 +15,6 @@ packages=(
   cmake make g++ pkg-config                          # the native build
   clang clang-tools lld llvm                         # clang-cl, lld-link, llvm-rc: the Windows DLL
   libwine-dev mingw-w64-i686-dev                     # Windows C runtime headers and import libraries
-  libunicorn-dev                                     # panel-host's emulated route: the x86 CPU emulator
   libcli11-dev libmicrohttpd-dev nlohmann-json3-dev # panel-host: command line, HTTP server, JSON
   googletest libgtest-dev libgmock-dev               # the native build configures its tests
   libcpp-httplib-dev                                 # the server tests' HTTP client
@@ -39,6 +38,11 @@ if [ "$mode" = tests ]; then
   fi
 fi
 
+# Unicorn 2.1 or later: on Debian 12 it comes from the Debian 13 suite pinned low.
+install_unicorn() {
+  scripts/install-unicorn.sh
+}
+
 install_browser_test() {
   # playwright-core drives Debian's Chromium; it downloads no browser of its own.
   if [ "$mode" = tests ] && [ ! -d tests/browser/node_modules/playwright-core ]; then
@@ -57,6 +61,7 @@ for p in "${wine[@]}"; do
 done
 if [ ${#missing[@]} -eq 0 ] && [ ${#missing_wine[@]} -eq 0 ]; then
   echo "setup: all packages present"
+  install_unicorn
   install_browser_test
   exit 0
 fi
@@ -80,5 +85,6 @@ if [ ${#missing_wine[@]} -gt 0 ] &&
   ! DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${missing_wine[@]}" >/dev/null; then
   echo "setup: Wine could not be installed from the mirror; its steps will be skipped"
 fi
+install_unicorn
 install_browser_test
 echo "setup: done"

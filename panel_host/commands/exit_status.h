@@ -12,6 +12,7 @@ enum ExitStatus {
     scriptExited = 5,  // the script ended the process itself
     scriptHung = 6,    // a step did not finish within the step timeout
     noPanel = 7,       // validate: no panel to drive, so no control step could be drawn
+    nothingTested = 8, // validate: --time ran out before the first session ended
 };
 
 #endif

@@ -113,5 +113,6 @@ std::string junitXml(const JUnitSuite& suite) {
 bool writeJUnit(const std::string& path, const JUnitSuite& suite) {
     std::ofstream out(path, std::ios::binary);
     out << junitXml(suite);
-    return static_cast<bool>(out);
+    out.close(); // a full disk shows only when the buffer reaches the file
+    return !out.fail();
 }

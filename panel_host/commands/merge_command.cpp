@@ -54,7 +54,8 @@ int mergeReportFiles(const MergeOptions& options) {
     }
     std::ofstream out(options.jsonFile);
     out << reportJson(whole).dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
-    if (!out) {
+    out.close();
+    if (out.fail()) {
         std::cerr << "panel-host: cannot write " << options.jsonFile << "\n";
         return badInput;
     }

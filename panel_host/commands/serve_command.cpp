@@ -151,5 +151,9 @@ int serve(const ServeOptions& options) {
         std::cerr << "panel-host: " << error << "\n";
         return 2;
     }
+    if (!server.recordingError().empty()) {
+        std::cerr << "panel-host: --record: " << server.recordingError() << "\n";
+        return 2;
+    }
     return 0;
 }

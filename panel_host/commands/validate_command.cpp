@@ -426,7 +426,8 @@ class Validation {
         std::ofstream out(failure.scenarioFile, std::ios::binary);
         out << failureScenario(story, failure.lines, run.empty() ? SessionOutcome{} : run[0],
                                expectUpTo);
-        if (!out)
+        out.close();
+        if (out.fail())
             failure.scenarioFile += " (could not be written)";
     }
 
@@ -515,7 +516,14 @@ class Validation {
             std::cerr << "panel-host: cannot write " << options_.junitFile << "\n";
             return badInput;
         }
-        return failures_.empty() ? passed : failedChecks;
+        if (!failures_.empty())
+            return failedChecks;
+        if (sessionsPlayed_ == 0) {
+            std::cout << "validate: no session was played, so nothing was tested (give more --time)"
+                      << std::endl;
+            return nothingTested;
+        }
+        return passed;
     }
 
     // Where and how each failure's session failed, as generated, for people.
@@ -564,13 +572,15 @@ class Validation {
         std::ofstream out(options_.jsonFile);
         out << reportJson(report()).dump(2, ' ', false, nlohmann::json::error_handler_t::replace)
             << "\n";
-        return static_cast<bool>(out);
+        out.close();
+        return !out.fail();
     }
 
     bool writeText(const std::string& path, const std::string& text) const {
         std::ofstream out(path, std::ios::binary);
         out << text;
-        return static_cast<bool>(out);
+        out.close();
+        return !out.fail();
     }
 
     const ValidateOptions& options_;
@@ -590,11 +600,22 @@ class Validation {
     int shardCount_ = 1;
 };
 
+// Decimal digits only, and small enough that nothing wraps: a number past
+// that is out of range, never read modulo 2^32.
+bool wholeNumber(const std::string& text, long long& value) {
+    if (text.empty() || text.size() > 12 ||
+        text.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    value = std::stoll(text);
+    return true;
+}
+
 // "K/N" with 1 <= K <= N <= sessions; false with the reason.
 bool parseShard(const std::string& text, int sessions, int& index, int& count, std::string& why) {
-    int k = 0, n = 0;
-    char slash = 0, extra = 0;
-    if (std::sscanf(text.c_str(), "%d%c%d%c", &k, &slash, &n, &extra) != 3 || slash != '/') {
+    std::size_t slash = text.find('/');
+    long long k = 0, n = 0;
+    if (slash == std::string::npos || !wholeNumber(text.substr(0, slash), k) ||
+        !wholeNumber(text.substr(slash + 1), n)) {
         why = "--shard takes K/N, such as 2/4";
         return false;
     }
@@ -609,10 +630,15 @@ bool parseShard(const std::string& text, int sessions, int& index, int& count, s
               std::to_string(batchSize) + " sessions)";
         return false;
     }
-    index = k;
-    count = n;
+    index = static_cast<int>(k);
+    count = static_cast<int>(n);
     return true;
 }
+
+// An empty path would name the working folder's parent or the root: refused like any bad value.
+const CLI::Validator nonEmptyPath(
+    [](std::string& path) { return path.empty() ? std::string("an empty path") : std::string(); },
+    "PATH");
 
 } // namespace
 
@@ -630,13 +656,18 @@ CLI::App* addValidateCommand(CLI::App& app, ValidateOptions& options) {
                      "1 to 5: longer texts, stranger bytes, tighter budgets")
         ->check(CLI::Range(1, 5));
     command->add_option("--compare", options.compare, "a second library that must answer alike");
-    command->add_option("--out", options.outFolder,
-                        "where shrunk failures are saved (default validate-failures)");
-    command->add_option("--json", options.jsonFile, "a JSON report for CI");
+    command
+        ->add_option("--out", options.outFolder,
+                     "where shrunk failures are saved (default validate-failures)")
+        ->check(nonEmptyPath);
+    command->add_option("--json", options.jsonFile, "a JSON report for CI")
+        ->check(nonEmptyPath);
     command->add_option("--coverage-out", options.coverageFile,
-                        "write the blocks of the script's code that ran (emulated route)");
+                        "write the blocks of the script's code that ran (emulated route)")
+        ->check(nonEmptyPath);
     command->add_option("--junit", options.junitFile,
-                        "a JUnit XML report for CI: a test case a kind of failure");
+                        "a JUnit XML report for CI: a test case a kind of failure")
+        ->check(nonEmptyPath);
     command
         ->add_option("--hang-timeout", options.hangTimeoutMs,
                      "milliseconds without progress that count as a hang (default 5000)")

@@ -3,6 +3,7 @@
 #include "panel_summary.h"
 
 #include <algorithm>
+#include <cstdint>
 
 using nlohmann::json;
 
@@ -51,10 +52,18 @@ bool text(const json& object, const char* key, std::string& out, HttpResponse& r
     return true;
 }
 
+// JSON keeps numbers past 2^63 as unsigned: read as signed they would wrap
+// (18446744073709551615 would be -1), so each kind is checked as it is kept.
+bool fitsInt32(const json& value) {
+    if (value.is_number_unsigned())
+        return value.get<std::uint64_t>() <= 2147483647ULL;
+    return value.is_number_integer() && value.get<long long>() >= -2147483648LL &&
+           value.get<long long>() <= 2147483647LL;
+}
+
 bool integer(const json& object, const char* key, int& out, HttpResponse& response) {
     auto found = object.find(key);
-    if (found == object.end() || !found->is_number_integer() ||
-        found->get<long long>() < -2147483648LL || found->get<long long>() > 2147483647LL) {
+    if (found == object.end() || !fitsInt32(*found)) {
         refuse(response, 400, std::string("'") + key + "' must be a 32-bit integer");
         return false;
     }

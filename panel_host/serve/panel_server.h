@@ -39,7 +39,10 @@ class PanelServer {
     ~PanelServer();
     bool opened() const { return opened_; }
     // Empty, or why the recording file could not be written.
-    const std::string& recordingError() const { return recordingError_; }
+    // Why the recording could not be opened, or was cut short.
+    const std::string& recordingError() const {
+        return recordingError_.empty() ? recorder_.failure() : recordingError_;
+    }
     // Takes the port for this server alone; false with why (in use, say).
     bool bind(std::string& why);
     // Serves until stop(); false with why when the server cannot start.

@@ -2,8 +2,11 @@
 
 #include "expect_lines.h"
 
+#include <iostream>
+
 bool ScenarioRecorder::open(const std::string& file, const std::string& header, std::string& why) {
     if (!file.empty()) {
+        path_ = file;
         file_.open(file, std::ios::binary | std::ios::trunc);
         if (!file_) {
             why = "cannot write " + file;
@@ -40,8 +43,11 @@ void ScenarioRecorder::finish(long long now) {
     flushWait(now);
     write("# End of the recorded session.\n");
     finished_ = true;
-    if (file_.is_open())
+    if (file_.is_open()) {
         file_.close();
+        if (!file_ && failure_.empty())
+            failure_ = "cannot write " + path_ + ": the recording there is incomplete";
+    }
 }
 
 void ScenarioRecorder::flushWait(long long now) {
@@ -54,9 +60,13 @@ void ScenarioRecorder::flushWait(long long now) {
 }
 
 void ScenarioRecorder::write(const std::string& lines) {
-    if (file_.is_open()) {
+    if (file_.is_open() && failure_.empty()) {
         file_ << lines;
         file_.flush();
+        if (!file_) {
+            failure_ = "cannot write " + path_ + ": the recording there is incomplete";
+            std::cerr << "panel-host: --record: " << failure_ << std::endl;
+        }
     }
     if (text_.size() + lines.size() <= maxKeptBytes) {
         text_ += lines;

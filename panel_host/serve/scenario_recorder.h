@@ -35,12 +35,16 @@ class ScenarioRecorder {
 
     // The scenario so far, as a file of it would read.
     const std::string& text() const { return text_; }
+    // Why the file stopped taking lines (a full disk, say); empty while it takes them.
+    const std::string& failure() const { return failure_; }
 
   private:
     void flushWait(long long now);
     void write(const std::string& lines);
 
     std::ofstream file_;
+    std::string path_;
+    std::string failure_;
     std::string text_;
     bool textCut_ = false;
     long long last_ = 0;

@@ -269,6 +269,27 @@ TEST_F(PanelServerTest, ARecordedSessionReplaysGreenAndTurnsRedOnAChangedLibrary
         << unwritable.output;
 }
 
+// A recording that stops reaching its file is never lost without a word:
+// presses are still answered, and the stop says so and does not pass.
+TEST_F(PanelServerTest, ARecordingOnAFullDiskIsReportedAndTheStopFails) {
+    start({"--record", "/dev/full"});
+    ASSERT_EQ(press("OS_4")->status, 200);
+    server->stop();
+    EXPECT_EQ(server->exitStatus(), 2);
+}
+
+// Numbers past 32 bits are refused, not wrapped (2^64 - 1 would be -1).
+TEST_F(PanelServerTest, ARouteNumberPast32BitsIsRefused) {
+    start();
+    for (const char* body : {R"({"destination":18446744073709551615,"source":1})",
+                             R"({"destination":2147483648,"source":1})",
+                             R"({"destination":12,"source":-2147483649})"})
+        EXPECT_EQ(client->Post("/api/route", body, "application/json")->status, 400) << body;
+    EXPECT_EQ(client->Post("/api/route", R"({"destination":12,"source":3})", "application/json")
+                  ->status,
+              200);
+}
+
 TEST_F(PanelServerTest, APortInUseIsAnError) {
     start();
     ShellResult second = shell(std::string(PANEL_HOST) + " serve " + PELDAN_LIBRARY_PATH +

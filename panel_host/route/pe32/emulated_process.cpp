@@ -4,6 +4,7 @@
 #include "pe_image.h"
 
 #include <algorithm>
+#include <cstring>
 #include <dirent.h>
 #include <fstream>
 #include <iterator>
@@ -174,18 +175,41 @@ std::string EmulatedProcess::where(std::uint32_t address) const {
 }
 
 bool EmulatedProcess::readText(std::uint32_t address, std::size_t limit, std::string& out) const {
-    out.clear();
+    std::string_view text;
+    if (!textView(address, limit, out, text))
+        return false;
+    if (text.data() != out.data())
+        out.assign(text);
+    return true;
+}
+
+// A text that ends inside one region the machine owns is read in place; any
+// other (code pages, one that crosses regions, runs long or runs off) is read
+// chunk by chunk, which gives the same answer at every limit.
+bool EmulatedProcess::textView(std::uint32_t address, std::size_t limit, std::string& storage,
+                               std::string_view& text) const {
+    std::uint32_t available = 0;
+    if (const std::uint8_t* bytes = machine_.ownedTail(address, pageRead, available)) {
+        std::size_t scan = std::min<std::size_t>(available, limit + 1);
+        if (const void* end = std::memchr(bytes, 0, scan)) {
+            text = std::string_view(reinterpret_cast<const char*>(bytes),
+                                    static_cast<const std::uint8_t*>(end) - bytes);
+            return true;
+        }
+    }
+    storage.clear();
     char chunk[256];
-    while (out.size() <= limit) {
+    while (storage.size() <= limit) {
         std::uint32_t toPageEnd = pageSize - address % pageSize;
         std::uint32_t length = std::min<std::uint32_t>(toPageEnd, sizeof chunk);
         if (!machine_.allows(address, length, pageRead) || !machine_.read(address, chunk, length))
             return false;
-        for (std::uint32_t i = 0; i < length; ++i) {
-            if (chunk[i] == '\0')
-                return true;
-            out += chunk[i];
+        if (const void* end = std::memchr(chunk, 0, length)) {
+            storage.append(chunk, static_cast<const char*>(end) - chunk);
+            text = storage;
+            return true;
         }
+        storage.append(chunk, length);
         address += length;
     }
     return false;

@@ -20,6 +20,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 class EmulatedProcess;
@@ -77,6 +78,10 @@ class EmulatedProcess {
 
     // A text the emulated code gave, bounded; false when it runs into memory it may not read.
     bool readText(std::uint32_t address, std::size_t limit, std::string& out) const;
+    // The same without a copy where it can: `text` points into the machine's
+    // memory, or into `storage`; valid until the script runs again.
+    bool textView(std::uint32_t address, std::size_t limit, std::string& storage,
+                  std::string_view& text) const;
 
     // What stubs report: a breach that does not stop the run, and debug output.
     std::function<void(const std::string&)> onBreach;

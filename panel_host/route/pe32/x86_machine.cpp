@@ -65,6 +65,8 @@ X86Machine::~X86Machine() {
     forgetSnapshot();
     if (uc_ != nullptr)
         uc_close(uc_);
+    if (blockSeen_ != nullptr)
+        munmap(blockSeen_, blockWindow);
     // The emulator is gone: the memory it was lent can go too.
     for (const auto& [address, region] : regions_)
         if (region.host != nullptr)
@@ -133,6 +135,24 @@ const X86Machine::Region* X86Machine::regionHolding(std::uint32_t address, std::
         size > region->second.size - offset)
         return nullptr;
     return &region->second;
+}
+
+std::uint8_t* X86Machine::ownedTail(std::uint32_t address, std::uint32_t permissions,
+                                    std::uint32_t& available) const {
+    std::uint32_t offset = 0;
+    const Region* region = regionHolding(address, 1, offset);
+    if (region == nullptr || region->host == nullptr ||
+        (region->permissions & permissions) != permissions)
+        return nullptr;
+    available = region->size - offset;
+    return region->host + offset;
+}
+
+std::uint8_t* X86Machine::ownedBytes(std::uint32_t address, std::uint64_t size,
+                                     std::uint32_t permissions) const {
+    std::uint32_t available = 0;
+    std::uint8_t* bytes = ownedTail(address, permissions, available);
+    return bytes != nullptr && size <= available ? bytes : nullptr;
 }
 
 bool X86Machine::read(std::uint32_t address, void* out, std::size_t size) const {
@@ -222,12 +242,26 @@ void X86Machine::onInstruction(uc_struct*, std::uint64_t, std::uint32_t, void* s
 }
 
 void X86Machine::onBlock(uc_struct*, std::uint64_t address, std::uint32_t size, void* self) {
-    static_cast<X86Machine*>(self)->blocks_.emplace(static_cast<std::uint32_t>(address), size);
+    auto* machine = static_cast<X86Machine*>(self);
+    std::uint32_t at = static_cast<std::uint32_t>(address);
+    std::uint32_t offset = at - machine->watchBegin_;
+    if (machine->blockSeen_ != nullptr && offset < blockWindow) {
+        if (machine->blockSeen_[offset] != 0)
+            return;
+        machine->blockSeen_[offset] = 1;
+    }
+    machine->blocks_.try_emplace(at, size);
 }
 
 void X86Machine::watchBlocks(std::uint32_t begin, std::uint32_t end) {
     if (uc_ == nullptr)
         return;
+    watchBegin_ = begin;
+    if (blockSeen_ == nullptr) {
+        void* table = mmap(nullptr, blockWindow, PROT_READ | PROT_WRITE,
+                           MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+        blockSeen_ = table == MAP_FAILED ? nullptr : static_cast<std::uint8_t*>(table);
+    }
     uc_hook hook;
     uc_hook_add(uc_, &hook, UC_HOOK_BLOCK, reinterpret_cast<void*>(&X86Machine::onBlock), this,
                 begin, end - 1);
@@ -239,7 +273,11 @@ void X86Machine::countInstructions(bool on) {
         uc_hook_add(uc_, &hook, UC_HOOK_CODE, reinterpret_cast<void*>(&X86Machine::onInstruction),
                     this, 1, 0);
         countHook_ = hook;
-        uc_ctl_flush_tlb(uc_); // code translated before the hook would not count
+        // Code translated before the hook has no call to it: throw it away,
+        // region by region (flushing every translation at once takes seconds).
+        for (const auto& [address, region] : regions_)
+            if (region.permissions & pageExecute)
+                uc_ctl_remove_cache(uc_, address, static_cast<std::uint64_t>(address) + region.size);
     } else if (!on && countHook_ != 0) {
         uc_hook_del(uc_, countHook_);
         countHook_ = 0;

@@ -52,6 +52,14 @@ class X86Machine {
     bool read(std::uint32_t address, void* out, std::size_t size) const;
     bool write(std::uint32_t address, const void* data, std::size_t size);
     bool read32(std::uint32_t address, std::uint32_t& value) const;
+    // The machine's own bytes at [address, address + size) when one region it
+    // owns holds them all and lets the script access them with `permissions`;
+    // null otherwise (code, unmapped or mixed ranges: use read and write).
+    std::uint8_t* ownedBytes(std::uint32_t address, std::uint64_t size,
+                             std::uint32_t permissions) const;
+    // The same from `address` to the end of its owned region; `available` says how far.
+    std::uint8_t* ownedTail(std::uint32_t address, std::uint32_t permissions,
+                            std::uint32_t& available) const;
     bool write32(std::uint32_t address, std::uint32_t value);
 
     std::uint32_t reg(Register r) const;
@@ -72,8 +80,11 @@ class X86Machine {
     bool restore();
 
     // Remembers every block that starts in [begin, end) when it first runs:
-    // its address and size in bytes. Call before any code there runs.
+    // its address and size in bytes. Call before any code there runs. Blocks
+    // in the first blockWindow bytes are told apart by a flat table indexed by
+    // offset, so a block run again costs one byte test; the rest by the map.
     void watchBlocks(std::uint32_t begin, std::uint32_t end);
+    static constexpr std::uint32_t blockWindow = 0x04000000;
     const std::unordered_map<std::uint32_t, std::uint32_t>& blocksRun() const { return blocks_; }
 
     // Counting every instruction (slow; for measurements).
@@ -95,6 +106,8 @@ class X86Machine {
     static void onInstruction(uc_struct* uc, std::uint64_t address, std::uint32_t size, void* self);
     static void onBlock(uc_struct* uc, std::uint64_t address, std::uint32_t size, void* self);
     std::unordered_map<std::uint32_t, std::uint32_t> blocks_;
+    std::uint32_t watchBegin_ = 0;
+    std::uint8_t* blockSeen_ = nullptr; // blockWindow bytes, reserved, touched where code runs
 
     // One page as the snapshot found it.
     struct SavedPage {

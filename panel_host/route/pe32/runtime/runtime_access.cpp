@@ -33,10 +33,32 @@ bool writeFor(const StubCall& call, const char* function, std::uint32_t address,
     return false;
 }
 
+namespace {
+void textFault(const StubCall& call, const char* function, std::uint32_t address) {
+    call.process().fault(std::string(function) + " read a text at " + hexAddress(address) +
+                         " that runs into memory the script may not read");
+}
+} // namespace
+
 bool textFor(const StubCall& call, const char* function, std::uint32_t address, std::string& out) {
     if (call.process().readText(address, maxRuntimeText, out))
         return true;
-    call.process().fault(std::string(function) + " read a text at " + hexAddress(address) +
-                         " that runs into memory the script may not read");
+    textFault(call, function, address);
     return false;
+}
+
+bool textViewFor(const StubCall& call, const char* function, std::uint32_t address,
+                 std::string& storage, std::string_view& text) {
+    if (call.process().textView(address, maxRuntimeText, storage, text))
+        return true;
+    textFault(call, function, address);
+    return false;
+}
+
+const std::uint8_t* bytesInPlace(const StubCall& call, std::uint32_t address, std::uint32_t size) {
+    return size <= maxCopy ? machineOf(call).ownedBytes(address, size, pageRead) : nullptr;
+}
+
+std::uint8_t* writableInPlace(const StubCall& call, std::uint32_t address, std::uint32_t size) {
+    return machineOf(call).ownedBytes(address, size, pageWrite);
 }

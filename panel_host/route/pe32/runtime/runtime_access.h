@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 class StubCall;
@@ -21,5 +22,13 @@ bool readFor(const StubCall& call, const char* function, std::uint32_t address, 
 bool writeFor(const StubCall& call, const char* function, std::uint32_t address, const void* data,
               std::uint32_t size);
 bool textFor(const StubCall& call, const char* function, std::uint32_t address, std::string& out);
+// The same without a copy where the text lies in memory the machine owns:
+// `text` points there, or into `storage`.
+bool textViewFor(const StubCall& call, const char* function, std::uint32_t address,
+                 std::string& storage, std::string_view& text);
+// Bytes the script may read (or write, with `writable`), in place where the
+// machine owns them all; null where they must be copied.
+const std::uint8_t* bytesInPlace(const StubCall& call, std::uint32_t address, std::uint32_t size);
+std::uint8_t* writableInPlace(const StubCall& call, std::uint32_t address, std::uint32_t size);
 
 #endif

@@ -47,8 +47,15 @@ std::uint32_t runFree(const StubCall& call) {
     return 0;
 }
 
+// Both ranges in the machine's own memory: moved in place; else copied through a buffer.
 std::uint32_t copyBytes(const StubCall& call, const char* function) {
     std::uint32_t to = call.arg(0), from = call.arg(1), size = call.arg(2);
+    const std::uint8_t* source = bytesInPlace(call, from, size);
+    std::uint8_t* target = source != nullptr ? writableInPlace(call, to, size) : nullptr;
+    if (target != nullptr) {
+        std::memmove(target, source, size);
+        return to;
+    }
     std::vector<std::uint8_t> bytes;
     if (readFor(call, function, from, size, bytes))
         writeFor(call, function, to, bytes.data(), size);
@@ -65,6 +72,12 @@ std::uint32_t runMemmove(const StubCall& call) {
 std::uint32_t runMemchr(const StubCall& call) {
     std::uint32_t at = call.arg(0), size = call.arg(2);
     auto wanted = static_cast<std::uint8_t>(call.arg(1));
+    if (const std::uint8_t* in = bytesInPlace(call, at, size)) {
+        const void* found = size == 0 ? nullptr : std::memchr(in, wanted, size);
+        return found == nullptr
+                   ? 0
+                   : at + static_cast<std::uint32_t>(static_cast<const std::uint8_t*>(found) - in);
+    }
     std::vector<std::uint8_t> bytes;
     if (!readFor(call, "memchr", at, size, bytes))
         return 0;
@@ -72,39 +85,52 @@ std::uint32_t runMemchr(const StubCall& call) {
     return found == bytes.end() ? 0 : at + static_cast<std::uint32_t>(found - bytes.begin());
 }
 
+std::uint32_t orderOf(int order) {
+    return static_cast<std::uint32_t>(order < 0 ? -1 : order > 0 ? 1 : 0);
+}
+
 std::uint32_t runMemcmp(const StubCall& call) {
     std::uint32_t size = call.arg(2);
+    const std::uint8_t* inA = bytesInPlace(call, call.arg(0), size);
+    const std::uint8_t* inB = bytesInPlace(call, call.arg(1), size);
+    if (inA != nullptr && inB != nullptr)
+        return orderOf(size == 0 ? 0 : std::memcmp(inA, inB, size));
     std::vector<std::uint8_t> a, b;
     if (!readFor(call, "memcmp", call.arg(0), size, a) ||
         !readFor(call, "memcmp", call.arg(1), size, b))
         return 0;
-    int order = size == 0 ? 0 : std::memcmp(a.data(), b.data(), size);
-    return static_cast<std::uint32_t>(order < 0 ? -1 : order > 0 ? 1 : 0);
+    return orderOf(size == 0 ? 0 : std::memcmp(a.data(), b.data(), size));
 }
 
 std::uint32_t runStrlen(const StubCall& call) {
-    std::string text;
-    return textFor(call, "strlen", call.arg(0), text) ? static_cast<std::uint32_t>(text.size()) : 0;
+    std::string storage;
+    std::string_view text;
+    return textViewFor(call, "strlen", call.arg(0), storage, text)
+               ? static_cast<std::uint32_t>(text.size())
+               : 0;
 }
 
 std::uint32_t runStrchr(const StubCall& call) {
     std::uint32_t at = call.arg(0);
     char wanted = static_cast<char>(call.arg(1));
-    std::string text;
-    if (!textFor(call, "strchr", at, text))
+    std::string storage;
+    std::string_view text;
+    if (!textViewFor(call, "strchr", at, storage, text))
         return 0;
     if (wanted == '\0')
         return at + static_cast<std::uint32_t>(text.size());
     std::size_t found = text.find(wanted);
-    return found == std::string::npos ? 0 : at + static_cast<std::uint32_t>(found);
+    return found == std::string_view::npos ? 0 : at + static_cast<std::uint32_t>(found);
 }
 
+// Texts hold no NUL, so comparing them as views orders them as strcmp does.
 std::uint32_t runStrcmp(const StubCall& call) {
-    std::string a, b;
-    if (!textFor(call, "strcmp", call.arg(0), a) || !textFor(call, "strcmp", call.arg(1), b))
+    std::string storageA, storageB;
+    std::string_view a, b;
+    if (!textViewFor(call, "strcmp", call.arg(0), storageA, a) ||
+        !textViewFor(call, "strcmp", call.arg(1), storageB, b))
         return 0;
-    int order = std::strcmp(a.c_str(), b.c_str());
-    return static_cast<std::uint32_t>(order < 0 ? -1 : order > 0 ? 1 : 0);
+    return orderOf(a.compare(b));
 }
 
 // strtol with a 32-bit long: out-of-range values saturate, as on Windows.

@@ -1,0 +1,99 @@
+// The CPU itself: instructions counted exactly, the budget exact, blocks
+// remembered once, and the host's in-place view of memory bounded by region
+// and permission.
+#include "pe_image.h"
+#include "x86_machine.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+namespace {
+
+constexpr std::uint32_t code = 0x10000000;
+constexpr std::uint32_t data = 0x20000000;
+
+// mov ecx, N ; again: dec ecx ; jnz again ; hlt
+std::vector<std::uint8_t> countdown(std::uint32_t n) {
+    return {0xb9, static_cast<std::uint8_t>(n), static_cast<std::uint8_t>(n >> 8), 0, 0,
+            0x49, 0x75, 0xfd, 0xf4};
+}
+
+class Machine : public ::testing::Test {
+  protected:
+    X86Machine machine;
+    void SetUp() override {
+        std::string error;
+        ASSERT_TRUE(machine.map(code, 0x1000, pageRead | pageExecute, error)) << error;
+        ASSERT_TRUE(machine.map(data, 0x2000, pageRead | pageWrite, error)) << error;
+        ASSERT_TRUE(machine.map(data + 0x2000, 0x1000, pageRead, error)) << error;
+        machine.setReg(X86Machine::esp, data + 0x1000);
+    }
+    void load(const std::vector<std::uint8_t>& bytes) {
+        ASSERT_TRUE(machine.write(code, bytes.data(), bytes.size()));
+    }
+};
+
+// Code translated before counting began must count too.
+TEST_F(Machine, AKnownLoopReportsItsInstructionCount) {
+    load(countdown(1000));
+    const std::uint32_t halt = code + 8;
+    ASSERT_EQ(machine.run(code, halt, 1u << 20).kind, X86Machine::Stop::returned);
+    machine.countInstructions(true);
+    ASSERT_EQ(machine.run(code, halt, 1u << 20).kind, X86Machine::Stop::returned);
+    EXPECT_EQ(machine.instructionsCounted(), 1u + 2u * 1000u);
+    machine.countInstructions(false);
+    ASSERT_EQ(machine.run(code, halt, 1u << 20).kind, X86Machine::Stop::returned);
+    EXPECT_EQ(machine.instructionsCounted(), 1u + 2u * 1000u);
+}
+
+TEST_F(Machine, TheBudgetIsExact) {
+    load(countdown(1000));
+    const std::uint32_t halt = code + 8;
+    EXPECT_EQ(machine.run(code, halt, 2001).kind, X86Machine::Stop::returned);
+    X86Machine::Stop short_ = machine.run(code, halt, 2000);
+    EXPECT_EQ(short_.kind, X86Machine::Stop::budgetSpent);
+    EXPECT_EQ(short_.what, "ran past its budget of 2000 instructions");
+}
+
+TEST_F(Machine, BlocksAreRememberedOnceWithTheirSize) {
+    machine.watchBlocks(code, 0xFFFFFFFFu);
+    load(countdown(50));
+    for (int i = 0; i < 3; ++i)
+        ASSERT_EQ(machine.run(code, code + 8, 1u << 20).kind, X86Machine::Stop::returned);
+    const auto& blocks = machine.blocksRun();
+    ASSERT_EQ(blocks.count(code), 1u);
+    EXPECT_EQ(blocks.at(code), 8u); // mov, dec, jnz: the loop's entry runs on through it
+    EXPECT_EQ(blocks.count(code + 5), 1u);
+    EXPECT_EQ(blocks.at(code + 5), 3u);
+}
+
+TEST_F(Machine, InPlaceBytesStayInsideOneRegionWithItsPermissions) {
+    struct Case {
+        std::uint32_t address;
+        std::uint64_t size;
+        std::uint32_t permissions;
+        bool inPlace;
+    };
+    const Case cases[] = {
+        {data, 0x2000, pageRead | pageWrite, true},
+        {data + 0x1ff0, 0x10, pageWrite, true},
+        {data + 0x1ff0, 0x11, pageRead, false},      // runs into the next region
+        {data + 0x2000, 4, pageRead, true},          // read-only memory, read
+        {data + 0x2000, 4, pageWrite, false},        // read-only memory, written
+        {code, 4, pageRead, false},                  // code goes through the emulator
+        {data - 4, 4, pageRead, false},              // unmapped
+        {0xfffffffc, 8, pageRead, false},            // wraps
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(machine.ownedBytes(c.address, c.size, c.permissions) != nullptr, c.inPlace)
+            << std::hex << c.address << " +" << c.size;
+    std::uint8_t* bytes = machine.ownedBytes(data + 16, 4, pageWrite);
+    ASSERT_NE(bytes, nullptr);
+    std::memcpy(bytes, "abc", 4);
+    char back[4] = {};
+    ASSERT_TRUE(machine.read(data + 16, back, 4));
+    EXPECT_STREQ(back, "abc");
+}
+
+} // namespace
