@@ -22,8 +22,11 @@ std::string PanelHost::shown(const std::string& text) const {
     if (folder_.empty())
         return text;
     std::string out = text;
-    for (size_t at; (at = out.find(folder_)) != std::string::npos;)
-        out.replace(at, folder_.size(), "$SCRIPT_DIR");
+    // Searching on after each replacement: a folder named like part of
+    // "$SCRIPT_DIR" (a relative "S") must not be found in it again.
+    const std::string marker = "$SCRIPT_DIR";
+    for (size_t at = 0; (at = out.find(folder_, at)) != std::string::npos; at += marker.size())
+        out.replace(at, folder_.size(), marker);
     return out;
 }
 

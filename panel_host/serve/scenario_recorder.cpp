@@ -2,8 +2,6 @@
 
 #include "expect_lines.h"
 
-#include <iostream>
-
 bool ScenarioRecorder::open(const std::string& file, const std::string& header, std::string& why) {
     if (!file.empty()) {
         path_ = file;
@@ -63,10 +61,8 @@ void ScenarioRecorder::write(const std::string& lines) {
     if (file_.is_open() && failure_.empty()) {
         file_ << lines;
         file_.flush();
-        if (!file_) {
+        if (!file_) // serve says so when it stops, and ends with a failure
             failure_ = "cannot write " + path_ + ": the recording there is incomplete";
-            std::cerr << "panel-host: --record: " << failure_ << std::endl;
-        }
     }
     if (text_.size() + lines.size() <= maxKeptBytes) {
         text_ += lines;

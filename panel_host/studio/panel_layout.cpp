@@ -40,11 +40,11 @@ bool parseLine(const std::string& line, PanelLayout& layout, std::string& why) {
         if (!(in >> id >> item.page >> item.index))
             return why = "item needs a control id, a page and an index", false;
         item.caption = restOfLine(in);
-        for (LayoutControl& control : layout.controls)
-            if (control.id == id && (control.kind == "list" || control.kind == "selector")) {
-                control.items.push_back(item);
-                return true;
-            }
+        LayoutControl* control = layout.find(id);
+        if (control != nullptr && (control->kind == "list" || control->kind == "selector")) {
+            control->items.push_back(item);
+            return true;
+        }
         return why = "item for " + id + ", which is no list or selector above", false;
     }
     return why = "unknown line kind '" + word + "'", false;
@@ -53,10 +53,18 @@ bool parseLine(const std::string& line, PanelLayout& layout, std::string& why) {
 } // namespace
 
 const LayoutControl* PanelLayout::find(const std::string& id) const {
-    for (const LayoutControl& control : controls)
-        if (control.id == id)
-            return &control;
-    return nullptr;
+    if (indexed_ > controls.size()) {
+        index_.clear();
+        indexed_ = 0;
+    }
+    for (; indexed_ < controls.size(); ++indexed_)
+        index_.emplace(controls[indexed_].id, indexed_); // the first of equal ids stays
+    auto found = index_.find(id);
+    return found == index_.end() ? nullptr : &controls[found->second];
+}
+
+LayoutControl* PanelLayout::find(const std::string& id) {
+    return const_cast<LayoutControl*>(static_cast<const PanelLayout&>(*this).find(id));
 }
 
 bool parsePanelLayout(const std::string& text, PanelLayout& layout, std::string& error) {

@@ -3,6 +3,7 @@
 #define PANEL_LAYOUT_H
 
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 struct LayoutItem {
@@ -24,7 +25,14 @@ struct PanelLayout {
     std::string title;
     std::vector<LayoutControl> controls;
 
+    // By id, through an index of the controls as they were added (ids are
+    // not changed in place), so a large layout loads in linear time.
     const LayoutControl* find(const std::string& id) const;
+    LayoutControl* find(const std::string& id);
+
+  private:
+    mutable std::unordered_map<std::string, std::size_t> index_;
+    mutable std::size_t indexed_ = 0; // controls[0, indexed_) are in index_
 };
 
 // Reads a layout; on a bad line returns false with "line N: why" in error.

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 #include <utility>
 #include <vector>
@@ -91,6 +92,29 @@ TEST(PanelLayoutFile, ReadsControlsItemsAndReportsBadLines) {
         EXPECT_FALSE(parsePanelLayout(text, l, e)) << text;
         EXPECT_EQ(e, message);
     }
+}
+
+// Twenty thousand controls with an item each: a look-up per line must not
+// scan every control before it.
+TEST(PanelLayoutFile, ALargeLayoutLoadsInLinearTime) {
+    std::string text = "panel 1 Big\n";
+    for (int i = 0; i < 20000; ++i)
+        text += "list L" + std::to_string(i) + " List\nitem L" + std::to_string(i) + " 1 1 x\n";
+    PanelLayout layout;
+    std::string error;
+    auto start = std::chrono::steady_clock::now();
+    ASSERT_TRUE(parsePanelLayout(text, layout, error)) << error;
+    double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_LT(seconds, 0.5);
+    ASSERT_EQ(layout.controls.size(), 20000u);
+    EXPECT_EQ(layout.find("L19999")->items.size(), 1u);
+    EXPECT_EQ(layout.find("L2000")->id, "L2000");
+    EXPECT_EQ(layout.find("L20000"), nullptr);
+    PanelLayout copy = layout;
+    copy.controls.pop_back();
+    EXPECT_EQ(copy.find("L19999"), nullptr); // the index follows controls taken away
+    EXPECT_EQ(copy.find("L19998")->id, "L19998");
 }
 
 TEST(ShippedLayout, DescribesThePanelsControls) {

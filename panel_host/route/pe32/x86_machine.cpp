@@ -5,6 +5,7 @@
 
 #include <unicorn/unicorn.h>
 
+#include <algorithm>
 #include <cstring>
 #include <sys/mman.h>
 
@@ -352,17 +353,45 @@ bool X86Machine::snapshot() {
     return true;
 }
 
-// Owned memory goes back to zero pages at once and gets its kept pages back;
-// the rest is written back through the emulator.
+// Owned memory is put back page by page, touching only what the session
+// changed: a kept page that differs is copied back, any other page the
+// session made non-zero is cleared. (Dropping whole regions instead costs a
+// page fault on every page the next session touches.) The rest is written
+// back through the emulator.
 bool X86Machine::restore() {
     if (savedRegisters_ == nullptr)
         return false;
     for (const auto& [address, region] : regions_)
-        if (region.host != nullptr && madvise(region.host, region.size, MADV_DONTNEED) != 0)
+        if (region.host != nullptr && !clearUnsavedPages(address, region))
             return false;
-    for (const SavedPage& saved : savedPages_)
-        if (!write(saved.address, saved.bytes.data(), saved.bytes.size()))
-            return false;
+    for (const SavedPage& saved : savedPages_) {
+        std::uint8_t* now = ownedBytes(saved.address, page, 0);
+        if (now == nullptr) {
+            if (!write(saved.address, saved.bytes.data(), saved.bytes.size()))
+                return false;
+        } else if (std::memcmp(now, saved.bytes.data(), page) != 0) {
+            std::memcpy(now, saved.bytes.data(), page);
+        }
+    }
     fault_.clear();
     return uc_context_restore(uc_, savedRegisters_) == UC_ERR_OK;
+}
+
+bool X86Machine::clearUnsavedPages(std::uint32_t address, const Region& region) {
+    std::vector<unsigned char> resident(region.size / page);
+    if (mincore(region.host, region.size, resident.data()) != 0)
+        return false;
+    auto saved = std::lower_bound(
+        savedPages_.begin(), savedPages_.end(), address,
+        [](const SavedPage& p, std::uint32_t at) { return p.address < at; });
+    for (std::uint32_t i = 0; i < resident.size(); ++i) {
+        std::uint32_t at = address + i * page;
+        while (saved != savedPages_.end() && saved->address < at)
+            ++saved;
+        bool kept = saved != savedPages_.end() && saved->address == at;
+        std::uint8_t* bytes = region.host + i * page;
+        if (!kept && (resident[i] & 1) && !allZero(bytes))
+            std::memset(bytes, 0, page);
+    }
+    return true;
 }

@@ -115,6 +115,8 @@ class X86Machine {
         std::vector<std::uint8_t> bytes;
     };
     void forgetSnapshot();
+    // Clears the pages of an owned region that the snapshot did not keep.
+    bool clearUnsavedPages(std::uint32_t address, const Region& region);
 
     uc_struct* uc_ = nullptr;
     std::vector<SavedPage> savedPages_;
