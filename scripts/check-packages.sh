@@ -24,6 +24,17 @@ trap 'DEBIAN_FRONTEND=noninteractive $SUDO apt-get remove -y -qq panel-host >/de
 (cd / && env -i /usr/bin/panel-host run /usr/lib/panel-host/PELDAN.so \
   /usr/share/panel-host/examples/typical_take.scenario >/tmp/panel-host-package-run.txt)
 tail -1 /tmp/panel-host-package-run.txt
+# Unicorn is linked in: the package must not ask for a Unicorn Debian 12 lacks.
+if dpkg-deb -f "$deb" Depends | grep -qi unicorn; then
+  echo "package: the .deb depends on a Unicorn package: $(dpkg-deb -f "$deb" Depends)"
+  exit 1
+fi
+if [ -f build/win32/bin/PELDAN.dll ]; then
+  echo "package: the installed panel-host runs PELDAN.dll on its emulated route"
+  /usr/bin/panel-host run build/win32/bin/PELDAN.dll examples/typical_take.scenario \
+    >/tmp/panel-host-package-dll.txt
+  tail -1 /tmp/panel-host-package-dll.txt
+fi
 
 echo "package: the Windows deliverable (build/win32/package)"
 rm -rf build/win32/package

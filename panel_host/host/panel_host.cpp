@@ -19,11 +19,15 @@ PanelHost::~PanelHost() {
 }
 
 std::string PanelHost::shown(const std::string& text) const {
-    if (folder_.empty())
+    // Only an absolute folder is hidden: a relative one (left so when the
+    // working folder is too deep to name) such as "S" is part of any text.
+    bool absolute = !folder_.empty() &&
+                    (folder_[0] == '/' || folder_[0] == '\\' ||
+                     (folder_.size() > 2 && folder_[1] == ':')); // a drive letter on Windows
+    if (!absolute)
         return text;
     std::string out = text;
-    // Searching on after each replacement: a folder named like part of
-    // "$SCRIPT_DIR" (a relative "S") must not be found in it again.
+    // Searching on after each replacement, so nothing is found in the marker.
     const std::string marker = "$SCRIPT_DIR";
     for (size_t at = 0; (at = out.find(folder_, at)) != std::string::npos; at += marker.size())
         out.replace(at, folder_.size(), marker);
