@@ -1,7 +1,10 @@
 #include "validate_report.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <limits>
 #include <set>
+#include <type_traits>
 
 using nlohmann::json;
 
@@ -81,10 +84,35 @@ json reportJson(const ValidateReport& r) {
 
 namespace {
 
+// Whether a JSON value holds a T as it is, with no conversion that could
+// wrap or be undefined (1e300 into an int, 2^64 - 1 into a long long).
+template <class T> bool holds(const json& v) {
+    if constexpr (std::is_same_v<T, bool>) {
+        return v.is_boolean();
+    } else if constexpr (std::is_integral_v<T>) {
+        if (v.is_number_unsigned())
+            return v.get<std::uint64_t>() <=
+                   static_cast<std::uint64_t>(std::numeric_limits<T>::max());
+        if (!v.is_number_integer())
+            return false;
+        long long x = v.get<long long>();
+        return x >= static_cast<long long>(std::numeric_limits<T>::min()) &&
+               x <= static_cast<long long>(std::numeric_limits<T>::max());
+    } else if constexpr (std::is_floating_point_v<T>) {
+        return v.is_number();
+    } else {
+        return true;
+    }
+}
+
 template <class T> bool field(const json& j, const char* name, T& out, std::string& why) {
     auto found = j.find(name);
     if (found == j.end()) {
         why = std::string("no \"") + name + "\"";
+        return false;
+    }
+    if (!holds<T>(*found)) {
+        why = std::string("\"") + name + "\" is not of the right kind";
         return false;
     }
     try {
@@ -148,6 +176,11 @@ bool readReport(const json& j, ValidateReport& r, std::string& why) {
         return false;
     if (!readSearch(j, r, why))
         return false;
+    for (long long count : {r.steps, r.behaviours, r.corpus, r.mutated, r.dictionary})
+        if (count < 0 || count > maxStepsInARun) {
+            why = "a count (" + std::to_string(count) + ") no run can reach";
+            return false;
+        }
     std::string reachText;
     for (const json& line : reach) {
         if (!line.is_string()) {

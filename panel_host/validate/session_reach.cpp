@@ -199,7 +199,7 @@ bool SessionReach::decode(const std::string& text) {
         }
         std::string kind;
         long long count = 0;
-        if (!(fields >> kind >> count) || tag != "k" || count < 0)
+        if (!(fields >> kind >> count) || tag != "k" || count < 0 || count > maxStepsInARun)
             return false;
         stepKinds[kind] += count;
     }

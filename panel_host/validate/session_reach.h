@@ -21,6 +21,10 @@ struct ModuleReach {
     std::vector<CodeRange> neverReached; // the largest runs of code no block covered
 };
 
+// More steps than any run can play (10,000,000 sessions of 100,000 steps): a
+// count read from a report past this is refused, so sums of parts never wrap.
+constexpr long long maxStepsInARun = 10000000LL * 100000LL;
+
 struct SessionReach {
     std::map<std::string, long long> stepKinds; // verb -> steps played
     std::set<std::string> controls;             // ids of the panel's controls that got an event

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -79,6 +80,37 @@ TEST(ValidateReport, ReadsBackWhatItWritesAndRefusesOtherJson) {
     badFailure["failures"][0]["session"] = "seven";
     for (const nlohmann::json& bad : {nlohmann::json::array(), noShard, badFailure})
         EXPECT_FALSE(readReport(bad, read, why)) << bad.dump();
+}
+
+// Numbers a hostile report may carry: none is converted in a way that wraps
+// or is undefined, and none makes the merged totals overflow.
+TEST(ValidateReport, NumbersNoRunCanReachAreRefused) {
+    const nlohmann::json written = reportJson(shard(1, 1, 0, 200, {}));
+    struct Case {
+        const char* name;
+        std::function<void(nlohmann::json&)> change;
+    };
+    const Case cases[] = {
+        {"level 1e300", [](nlohmann::json& j) { j["level"] = 1e300; }},
+        {"level 2^64 - 1", [](nlohmann::json& j) { j["level"] = 18446744073709551615ULL; }},
+        {"seed past 32 bits", [](nlohmann::json& j) { j["seed"] = 4294967297LL; }},
+        {"steps near 2^63", [](nlohmann::json& j) { j["steps"] = 9223372036854775000LL; }},
+        {"negative steps", [](nlohmann::json& j) { j["steps"] = -2; }},
+        {"a step kind near 2^63",
+         [](nlohmann::json& j) { j["reach"].push_back("k press 9223372036854775000"); }},
+        {"the corpus as a float", [](nlohmann::json& j) { j["search"]["corpus"] = 0.5; }},
+    };
+    for (const Case& c : cases) {
+        nlohmann::json bad = written;
+        if (!bad.contains("search"))
+            bad["search"] = {{"mode", "guided"}, {"behaviours", 1}, {"corpus", 1},
+                             {"mutated", 1},     {"dictionary", 1}, {"outOfTime", false}};
+        c.change(bad);
+        ValidateReport read;
+        std::string why;
+        EXPECT_FALSE(readReport(bad, read, why)) << c.name;
+        EXPECT_FALSE(why.empty()) << c.name;
+    }
 }
 
 } // namespace
