@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=build/native
-vg=(valgrind --quiet --error-exitcode=1 --leak-check=full --show-leak-kinds=definite,indirect,possible
+vg=(valgrind --quiet --error-exitcode=1 --suppressions=tests/valgrind-unicorn.supp --leak-check=full --show-leak-kinds=definite,indirect,possible
     --errors-for-leak-kinds=definite,indirect,possible --track-origins=yes)
 runs=0
 run() { echo "memcheck: $*"; "${vg[@]}" "$@" >/dev/null; runs=$((runs + 1)); }
