@@ -6,7 +6,7 @@
 #include "open_script_route.h"
 #include "panel_host.h"
 #include "run_junit.h"
-#include "scenario.h"
+#include "scenario_steps.h"
 #include "studio.h"
 
 #include <chrono>
@@ -36,8 +36,8 @@ void beginStep(ChildProgress& progress, std::int64_t step) {
         inProcessRecorder->beginStep(step);
 }
 
-int playInChild(const RunOptions& options, const std::vector<ScenarioStep>& steps,
-                const HostStartup& startup, Studio& studio, ChildProgress& progress) {
+int playInChild(const RunOptions& options, const ScenarioSteps& steps, const HostStartup& startup,
+                Studio& studio, ChildProgress& progress) {
     std::string error;
     beginStep(progress, 0);
     std::unique_ptr<ScriptRoute> route = openScriptRoute(options.library, error);
@@ -56,7 +56,7 @@ int playInChild(const RunOptions& options, const std::vector<ScenarioStep>& step
     player.setStepBudgetMs(stepBudget);
     for (size_t i = 0; i < steps.size(); ++i) {
         beginStep(progress, static_cast<std::int64_t>(i + 1));
-        if (!player.play(steps[i]))
+        if (!player.play(steps.at(i)))
             break;
     }
     beginStep(progress, static_cast<std::int64_t>(steps.size() + 1));
@@ -78,6 +78,7 @@ int statusOf(const ChildEnd& end) {
     case ChildEnd::exited:
         return scriptExited;
     case ChildEnd::timedOut:
+    case ChildEnd::outOfTime:
         return scriptHung;
     case ChildEnd::failedToStart:
         break;
@@ -88,7 +89,7 @@ int statusOf(const ChildEnd& end) {
 } // namespace
 
 int runScenarios(const RunOptions& options) {
-    std::vector<ScenarioStep> steps;
+    ScenarioSteps steps;
     std::string error;
     auto refuse = [&](const std::string& file) {
         std::cerr << "panel-host: " << error << "\n";
@@ -98,7 +99,7 @@ int runScenarios(const RunOptions& options) {
         return badInput;
     };
     for (const std::string& path : options.scenarios) {
-        if (!readScenario(path, steps, error))
+        if (!steps.read(path, error))
             return refuse(path);
     }
     HostStartup startup;
@@ -106,7 +107,7 @@ int runScenarios(const RunOptions& options) {
     if (!gatherStartup(steps, startup, error) ||
         (!options.studioFile.empty() && !studio.loadStudioFile(options.studioFile, error)))
         return refuse("");
-    RunRecorder recorder;
+    RunRecorder recorder(options.library, options.scenarios, steps);
     bool junit = !options.junitFile.empty();
     auto start = std::chrono::steady_clock::now();
     ChildEnd end = ChildProcess::run(
@@ -131,8 +132,7 @@ int runScenarios(const RunOptions& options) {
     }
     double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    if (junit && !writeJUnit(options.junitFile, recorder.suite(options.library, options.scenarios,
-                                                               steps, end, status, seconds))) {
+    if (junit && !writeJUnit(options.junitFile, recorder.suite(end, status, seconds))) {
         std::cerr << "panel-host: cannot write " << options.junitFile << "\n";
         return status == passed ? badInput : status;
     }

@@ -2,6 +2,7 @@
 
 #include "exit_status.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -19,30 +20,6 @@ void send(int fd, char kind, const std::string& bytes) {
     writeAll(fd, record);
 }
 
-// The file a step belongs to: the load goes with the first, the delete with the last.
-std::size_t fileOf(std::int64_t step, const std::vector<ScenarioStep>& steps,
-                   const std::vector<std::string>& files) {
-    if (files.empty())
-        return 0;
-    if (step <= 0 || steps.empty())
-        return 0;
-    if (step > static_cast<std::int64_t>(steps.size()))
-        return files.size() - 1;
-    const std::string& file = steps[static_cast<std::size_t>(step - 1)].file;
-    for (std::size_t i = 0; i < files.size(); ++i)
-        if (files[i] == file)
-            return i;
-    return 0;
-}
-
-// The number of the first step from `file` (1..), or 0 when it has none.
-std::int64_t firstStepOf(const std::string& file, const std::vector<ScenarioStep>& steps) {
-    for (std::size_t i = 0; i < steps.size(); ++i)
-        if (steps[i].file == file)
-            return static_cast<std::int64_t>(i + 1);
-    return 0;
-}
-
 std::string caseName(const std::string& file) {
     std::string name = file.substr(file.find_last_of('/') + 1);
     std::size_t dot = name.rfind(".scenario");
@@ -51,12 +28,12 @@ std::string caseName(const std::string& file) {
 
 } // namespace
 
-std::string stepName(std::int64_t step, const std::vector<ScenarioStep>& steps) {
+std::string stepName(std::int64_t step, const ScenarioSteps& steps) {
     if (step <= 0)
         return "the load (load_vesk_client_script)";
     if (step > static_cast<std::int64_t>(steps.size()))
         return "the delete";
-    const ScenarioStep& s = steps[static_cast<std::size_t>(step - 1)];
+    const ScenarioStep s = steps.at(static_cast<std::size_t>(step - 1));
     return "step " + std::to_string(step) + " (" + s.file + ":" + std::to_string(s.line) + ": " +
            s.verb + (s.rest.empty() ? "" : " " + s.rest) + ")";
 }
@@ -68,64 +45,96 @@ void sendTranscriptLine(int fd, const std::string& line) {
     send(fd, 'L', line);
 }
 
-void RunRecorder::take(const char* bytes, std::size_t size) {
-    pending_.append(bytes, size);
-    for (;;) {
-        if (pending_.size() < 9)
-            return;
-        std::uint64_t length = 0;
-        std::memcpy(&length, pending_.data() + 1, 8);
-        if (pending_.size() - 9 < length)
-            return;
-        std::string body = pending_.substr(9, length);
-        if (pending_[0] == 'S')
-            beginStep(std::strtoll(body.c_str(), nullptr, 10));
-        else
-            lines_.push_back({step_, body});
-        pending_.erase(0, 9 + length);
+RunRecorder::RunRecorder(const std::string& library, const std::vector<std::string>& files,
+                         const ScenarioSteps& steps)
+    : library_(library), files_(files), steps_(steps), linesLeftOut_(files.size(), 0) {
+    std::string className = "panel-host.run." + caseName(library);
+    for (const std::string& file : files)
+        cases_.push_back({caseName(file), className, 0, {}, {}, {}, "", ""});
+}
+
+// The case a step's lines go to: the load goes with the first file, the
+// delete with the last.
+std::size_t RunRecorder::caseOf(std::int64_t step) const {
+    if (cases_.empty() || step <= 0 || steps_.empty())
+        return 0;
+    if (step > static_cast<std::int64_t>(steps_.size()))
+        return cases_.size() - 1;
+    std::size_t file = steps_.fileOf(static_cast<std::size_t>(step - 1));
+    return file < cases_.size() ? file : 0;
+}
+
+void RunRecorder::beginStep(std::int64_t step) {
+    step_ = step;
+    // The delete comes after a failed step too: it says nothing of the steps skipped.
+    if (step <= static_cast<std::int64_t>(steps_.size()))
+        lastBegun_ = std::max(lastBegun_, step);
+}
+
+void RunRecorder::add(const std::string& line) {
+    if (cases_.empty())
+        return;
+    std::size_t index = caseOf(step_);
+    JUnitCase& c = cases_[index];
+    if (c.systemOut.size() + line.size() + 1 <= maxCaseOutput)
+        c.systemOut += line + "\n";
+    else
+        ++linesLeftOut_[index];
+    bool failed = line.rfind("FAILED ", 0) == 0;
+    bool breach = line.rfind("BREACH: ", 0) == 0;
+    if ((failed || breach) && !c.failure) {
+        c.failure = line;
+        c.details = failed ? line : line + "\nin " + stepName(step_, steps_);
     }
 }
 
-JUnitSuite RunRecorder::suite(const std::string& library, const std::vector<std::string>& files,
-                              const std::vector<ScenarioStep>& steps, const ChildEnd& end,
-                              int status, double seconds) const {
-    JUnitSuite suite{"panel-host run " + library, seconds, {}};
-    std::string className = "panel-host.run." + caseName(library);
-    for (const std::string& file : files)
-        suite.cases.push_back({caseName(file), className, 0, {}, {}, {}, "", ""});
+void RunRecorder::take(const char* bytes, std::size_t size) {
+    pending_.append(bytes, size);
+    std::size_t at = 0;
+    while (pending_.size() - at >= 9) {
+        std::uint64_t length = 0;
+        std::memcpy(&length, pending_.data() + at + 1, 8);
+        if (pending_.size() - at - 9 < length)
+            break;
+        std::string body = pending_.substr(at + 9, length);
+        if (pending_[at] == 'S')
+            beginStep(std::strtoll(body.c_str(), nullptr, 10));
+        else
+            add(body);
+        at += 9 + length;
+    }
+    pending_.erase(0, at);
+}
+
+JUnitSuite RunRecorder::suite(const ChildEnd& end, int status, double seconds) const {
+    JUnitSuite suite{"panel-host run " + library_, seconds, cases_};
+    for (std::size_t i = 0; i < suite.cases.size(); ++i)
+        if (linesLeftOut_[i] > 0)
+            suite.cases[i].systemOut +=
+                "... " + std::to_string(linesLeftOut_[i]) + " more lines, on standard output\n";
     if (suite.cases.empty())
         return suite;
-    for (const Line& line : lines_) {
-        JUnitCase& c = suite.cases[fileOf(line.step, steps, files)];
-        c.systemOut += line.text + "\n";
-        bool failed = line.text.rfind("FAILED ", 0) == 0;
-        bool breach = line.text.rfind("BREACH: ", 0) == 0;
-        if ((failed || breach) && !c.failure) {
-            c.failure = line.text;
-            c.details = failed ? line.text : line.text + "\nin " + stepName(line.step, steps);
-        }
-    }
     if (status == cannotLoad || status == badInput) {
         for (JUnitCase& c : suite.cases)
-            c.error = "the library could not be loaded: " + library;
+            c.error = "the library could not be loaded: " + library_;
         return suite;
     }
     if (end.kind == ChildEnd::finished) {
         // A failed step ends the run: files whose steps never began were not played.
         for (std::size_t i = 0; i < suite.cases.size(); ++i) {
-            std::int64_t first = firstStepOf(files[i], steps);
-            if (first > 0 && begun_.count(first) == 0)
+            std::size_t first = steps_.firstOf(i);
+            if (first < steps_.size() && static_cast<std::int64_t>(first + 1) > lastBegun_)
                 suite.cases[i].skipped = "not played: the run stopped before it";
         }
         return suite;
     }
     // The run stopped: the file it stopped in has the error, the ones after it were not played.
-    std::size_t stopped = fileOf(end.step, steps, files);
+    std::size_t stopped = caseOf(end.step);
     suite.cases[stopped].error =
-        "the script " + end.describe() + " in " + stepName(end.step, steps);
+        "the script " + end.describe() + " in " + stepName(end.step, steps_);
     suite.cases[stopped].details = *suite.cases[stopped].error;
     for (std::size_t i = stopped + 1; i < suite.cases.size(); ++i)
-        suite.cases[i].skipped = "not played: the run stopped in " + caseName(files[stopped]);
+        suite.cases[i].skipped = "not played: the run stopped in " + caseName(files_[stopped]);
     return suite;
 }
 

@@ -32,6 +32,7 @@ namespace {
 
 using Lines = std::vector<std::string>;
 constexpr size_t batchSize = 50;
+constexpr std::chrono::seconds saveGrace{2};
 
 struct Failure {
     int session = 0;
@@ -83,21 +84,29 @@ class Validation {
     explicit Validation(const ValidateOptions& options) : options_(options) {}
 
     int run() {
+        auto start = std::chrono::steady_clock::now();
+        if (options_.seconds > 0)
+            deadline_ = start + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                                    std::chrono::duration<double>(options_.seconds));
         if (int status = choosePanelToDrive())
             return status;
         startExplorer();
-        auto start = std::chrono::steady_clock::now();
         int round = 0;
         for (int first = firstSession(); first < endSession(); ++round) {
-            if (options_.seconds > 0 && elapsedSince(start) >= options_.seconds) {
+            if (timeIsUp()) {
                 outOfTime_ = true;
                 break;
             }
             int count = std::min(roundSize(round), endSession() - first);
-            if (!runWindow(first, count))
+            int played = 0;
+            if (!runWindow(first, count, played))
                 return cannotLoad;
             first += count;
-            sessionsPlayed_ += count;
+            sessionsPlayed_ += played;
+            if (played < count) {
+                outOfTime_ = true; // the deadline stopped sessions under way
+                break;
+            }
         }
         seconds_ = elapsedSince(start);
         endProgress();
@@ -105,6 +114,8 @@ class Validation {
             report(failures_[i], static_cast<int>(i) < options_.maxShrunk);
         return finish();
     }
+
+    bool timeIsUp() const { return std::chrono::steady_clock::now() >= deadline_; }
 
     static double elapsedSince(std::chrono::steady_clock::time_point start) {
         return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -145,8 +156,8 @@ class Validation {
     int choosePanelToDrive() {
         PanelChoice choice;
         std::string why;
-        if (!choosePanel(options_.library, options_.layoutFile, options_.hangTimeoutMs, choice,
-                         why)) {
+        if (!choosePanel(options_.library, options_.layoutFile, options_.hangTimeoutMs, choice, why,
+                         deadline_)) {
             std::cerr << "panel-host: " << why << "\n";
             return badInput;
         }
@@ -205,6 +216,7 @@ class Validation {
         settings.session.library = library;
         settings.session.keepTranscript = !options_.compare.empty();
         settings.hangTimeoutMs = options_.hangTimeoutMs;
+        settings.deadline = deadline_;
         return settings;
     }
 
@@ -282,7 +294,10 @@ class Validation {
         return false;
     }
 
-    bool runWindow(int first, int count) {
+    // Plays sessions first .. first + count - 1 and judges them in order;
+    // `played` is how many were judged: fewer than `count` only when the
+    // run's time stopped sessions under way.
+    bool runWindow(int first, int count, int& played) {
         std::vector<BatchResult> batches((static_cast<size_t>(count) + batchSize - 1) / batchSize);
         for (size_t b = 0; b < batches.size(); ++b) {
             batches[b].first = first + static_cast<int>(b * batchSize);
@@ -292,22 +307,28 @@ class Validation {
             for (int s = batches[b].first; s < batches[b].first + batches[b].count; ++s)
                 batches[b].lines.push_back(explorer_ ? explorer_->session(s) : sessionLines(s));
         }
-        std::vector<std::optional<std::string>> played = runInWorkers(
+        std::vector<std::optional<std::string>> outcomes = runInWorkers(
             batches.size(), jobs(), [&](size_t b) { return playBatch(batches[b]); },
             [&](size_t b) { showProgress(batches[b].count); });
         for (size_t b = 0; b < batches.size(); ++b)
-            takeBatch(played[b], batches[b]);
+            takeBatch(outcomes[b], batches[b]);
         for (BatchResult& batch : batches) {
             reach_.merge(batch.reach);
             if (!loaded(batch.mine) || (!options_.compare.empty() && !loaded(batch.theirs)))
                 return false;
-            for (size_t i = 0; i < static_cast<size_t>(batch.count) && i < batch.mine.size(); ++i) {
+            size_t judged = std::min(static_cast<size_t>(batch.count), batch.mine.size());
+            if (!options_.compare.empty())
+                judged = std::min(judged, batch.theirs.size());
+            for (size_t i = 0; i < judged; ++i) {
                 const SessionOutcome* other = i < batch.theirs.size() ? &batch.theirs[i] : nullptr;
                 bool failed =
                     judge(batch.first + static_cast<int>(i), batch.lines[i], batch.mine[i], other);
                 if (explorer_ && i < batch.features.size())
                     explorer_->offer(batch.lines[i], batch.features[i], failed);
             }
+            played += static_cast<int>(judged);
+            if (judged < static_cast<size_t>(batch.count))
+                break; // later sessions, even if some were played, come after a gap
         }
         return true;
     }
@@ -387,6 +408,12 @@ class Validation {
         return failure;
     }
 
+    ShrinkLimits shrinkLimits() const {
+        ShrinkLimits limits;
+        limits.deadline = deadline_;
+        return limits;
+    }
+
     void shrink(Failure& failure) {
         failure.foundStep = failure.step;
         failure.foundMessage = failure.message;
@@ -399,7 +426,7 @@ class Validation {
                 std::optional<Failure> again = rerun(failure.session, candidate);
                 return again && again->kind == failure.kind;
             },
-            ShrinkLimits{}, tries);
+            shrinkLimits(), tries);
         failure.shrinkTries = tries;
         // Where the shrunk session fails now, with its particulars.
         if (std::optional<Failure> again = rerun(failure.session, shrunk)) {
@@ -415,8 +442,9 @@ class Validation {
         bool fromReference = failure.kind == "divergence";
         int expectUpTo = fromReference ? failure.step + 1 : failure.step;
         Lines expected = beforeStep(failure.lines, expectUpTo);
-        std::vector<SessionOutcome> run = runSessionBatch(
-            settingsFor(fromReference ? options_.compare : options_.library), {expected}, nullptr);
+        BatchSettings settings = settingsFor(fromReference ? options_.compare : options_.library);
+        settings.deadline = saveDeadline();
+        std::vector<SessionOutcome> run = runSessionBatch(settings, {expected}, nullptr);
         FailureStory story{options_.library, fromReference ? options_.compare : "",
                            options_.seed,    failure.session,
                            options_.level,   failure.message};
@@ -431,6 +459,13 @@ class Validation {
             failure.scenarioFile += " (could not be written)";
     }
 
+    // Saving a failure replays its steps once for the expect lines; past the
+    // run's time all saves share a short grace, and a save that runs out of it
+    // is written without them.
+    ChildProcess::Deadline saveDeadline() const {
+        return deadline_ == ChildProcess::noDeadline ? deadline_ : deadline_ + saveGrace;
+    }
+
     void report(Failure& failure, bool shrinkIt) {
         std::cout << "validate: session " << failure.session << " (seed " << options_.seed
                   << ") failed in " << stepLine(failure.lines, failure.step) << ": "
@@ -441,8 +476,9 @@ class Validation {
         shrink(failure);
         save(failure);
         std::cout << "validate:   shrunk from " << before << " to " << failure.shrunkSteps
-                  << " steps in " << failure.shrinkTries << " tries: " << failure.scenarioFile
-                  << "\n";
+                  << " steps in " << failure.shrinkTries << " tries"
+                  << (timeIsUp() ? " (--time ran out while shrinking)" : "") << ": "
+                  << failure.scenarioFile << "\n";
         if (failure.kind == "divergence") {
             std::cout << "validate:   " << failure.message << "\n";
             for (const std::string& line : beforeStep(failure.lines, failure.step + 1))
@@ -594,6 +630,7 @@ class Validation {
     std::unique_ptr<SessionExplorer> explorer_;
     std::set<std::string> libraryWords_;
     bool outOfTime_ = false;
+    ChildProcess::Deadline deadline_ = ChildProcess::noDeadline; // the whole run's, shrinking too
     int sessionsPlayed_ = 0;
     int sessionsDone_ = 0;
     int shardIndex_ = 1;
@@ -660,13 +697,14 @@ CLI::App* addValidateCommand(CLI::App& app, ValidateOptions& options) {
         ->add_option("--out", options.outFolder,
                      "where shrunk failures are saved (default validate-failures)")
         ->check(nonEmptyPath);
-    command->add_option("--json", options.jsonFile, "a JSON report for CI")
+    command->add_option("--json", options.jsonFile, "a JSON report for CI")->check(nonEmptyPath);
+    command
+        ->add_option("--coverage-out", options.coverageFile,
+                     "write the blocks of the script's code that ran (emulated route)")
         ->check(nonEmptyPath);
-    command->add_option("--coverage-out", options.coverageFile,
-                        "write the blocks of the script's code that ran (emulated route)")
-        ->check(nonEmptyPath);
-    command->add_option("--junit", options.junitFile,
-                        "a JUnit XML report for CI: a test case a kind of failure")
+    command
+        ->add_option("--junit", options.junitFile,
+                     "a JUnit XML report for CI: a test case a kind of failure")
         ->check(nonEmptyPath);
     command
         ->add_option("--hang-timeout", options.hangTimeoutMs,

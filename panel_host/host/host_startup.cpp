@@ -2,37 +2,43 @@
 
 #include "panel_host.h"
 
+bool gatherStartupStep(const ScenarioStep& step, bool& actionSeen, HostStartup& startup,
+                       std::string& error) {
+    if (step.verb != "startup") {
+        actionSeen = true;
+        return true;
+    }
+    if (actionSeen) {
+        error = step.file + ":" + std::to_string(step.line) +
+                ": startup steps come before every other step";
+        return false;
+    }
+    const std::string& key = step.words[0];
+    if (key == "strict") {
+        startup.strict = true;
+    } else if (key == "sd-reply") {
+        size_t after = step.rest.find("sd-reply") + 8;
+        std::string text = after < step.rest.size() ? step.rest.substr(after + 1) : "";
+        // "none" is a null reply: the outer optional is set, the inner one empty.
+        startup.sdReply.emplace();
+        if (text != "none")
+            startup.sdReply->emplace(text);
+    } else if (key == "ps-reply") {
+        startup.psReplyNull = true;
+    } else if (key == "level") {
+        startup.level = step.words[1][0] - '0';
+    } else if (key == "path") {
+        startup.emptyPath = true;
+    }
+    return true;
+}
+
 bool gatherStartup(const std::vector<ScenarioStep>& steps, HostStartup& startup,
                    std::string& error) {
     bool actionSeen = false;
-    for (const ScenarioStep& step : steps) {
-        if (step.verb != "startup") {
-            actionSeen = true;
-            continue;
-        }
-        if (actionSeen) {
-            error = step.file + ":" + std::to_string(step.line) +
-                    ": startup steps come before every other step";
+    for (const ScenarioStep& step : steps)
+        if (!gatherStartupStep(step, actionSeen, startup, error))
             return false;
-        }
-        const std::string& key = step.words[0];
-        if (key == "strict") {
-            startup.strict = true;
-        } else if (key == "sd-reply") {
-            size_t after = step.rest.find("sd-reply") + 8;
-            std::string text = after < step.rest.size() ? step.rest.substr(after + 1) : "";
-            // "none" is a null reply: the outer optional is set, the inner one empty.
-            startup.sdReply.emplace();
-            if (text != "none")
-                startup.sdReply->emplace(text);
-        } else if (key == "ps-reply") {
-            startup.psReplyNull = true;
-        } else if (key == "level") {
-            startup.level = step.words[1][0] - '0';
-        } else if (key == "path") {
-            startup.emptyPath = true;
-        }
-    }
     return true;
 }
 

@@ -30,6 +30,9 @@ unsigned long long callInstructionBudget(int level);
 // Reads the `startup` steps, which must all come before the first other step.
 bool gatherStartup(const std::vector<ScenarioStep>& steps, HostStartup& startup,
                    std::string& error);
+// The same a step at a time; `actionSeen` carries over from step to step.
+bool gatherStartupStep(const ScenarioStep& step, bool& actionSeen, HostStartup& startup,
+                       std::string& error);
 
 // Applies the settings to a host, its studio and the route before open, and
 // gives the step budget a player must keep (0: none, or counted in instructions).

@@ -98,35 +98,45 @@ std::string afterWords(const std::string& text, size_t count) {
     return text.substr(at + 1);
 }
 
+// What of a step the host hands the script as text; expectations hand nothing.
+std::size_t handedTextSize(const ScenarioStep& s) {
+    if (s.verb == "expect")
+        return 0;
+    if (s.verb == "revertive" || s.verb == "event")
+        return afterWords(s.rest, 2).size();
+    return s.rest.size();
+}
+
 } // namespace
+
+bool parseScenarioLine(const std::string& file, int number, const std::string& body,
+                       ScenarioStep& step, std::string& error) {
+    step = ScenarioStep{};
+    step.file = file;
+    step.line = number;
+    size_t space = body.find(' ');
+    step.verb = body.substr(0, space);
+    step.rest = space == std::string::npos ? "" : body.substr(space + 1);
+    step.words = wordsOf(step.rest);
+    std::string why = checkShape(step);
+    if (why.empty() && handedTextSize(step) > maxScriptText)
+        why = tooLongForScript("the " + step.verb + " text", handedTextSize(step));
+    if (!why.empty()) {
+        error = file + ":" + std::to_string(number) + ": " + why;
+        return false;
+    }
+    return true;
+}
 
 bool parseScenario(const std::string& file, const std::string& text,
                    std::vector<ScenarioStep>& steps, std::string& error) {
     return forEachContentLine(text, [&](int number, const std::string& body) {
         ScenarioStep step;
-        step.file = file;
-        step.line = number;
-        size_t space = body.find(' ');
-        step.verb = body.substr(0, space);
-        step.rest = space == std::string::npos ? "" : body.substr(space + 1);
-        step.words = wordsOf(step.rest);
-        std::string why = checkShape(step);
-        if (!why.empty()) {
-            error = file + ":" + std::to_string(number) + ": " + why;
+        if (!parseScenarioLine(file, number, body, step, error))
             return false;
-        }
-        steps.push_back(step);
+        steps.push_back(std::move(step));
         return true;
     });
-}
-
-bool readScenario(const std::string& path, std::vector<ScenarioStep>& steps, std::string& error) {
-    std::string text;
-    if (!readTextFile(path, text, error)) {
-        error = "scenario: " + error;
-        return false;
-    }
-    return parseScenario(path, text, steps, error);
 }
 
 ScenarioPlayer::ScenarioPlayer(PanelHost& host) : host_(host) {}

@@ -15,10 +15,13 @@ struct ScenarioStep {
     std::string rest;               // the text after the verb, as written
 };
 
+// One line (leading blanks gone, no comment); a bad one gives false and
+// "file:line: why" in error.
+bool parseScenarioLine(const std::string& file, int number, const std::string& body,
+                       ScenarioStep& step, std::string& error);
 // Reads steps from text; a bad line gives false and "file:line: why" in error.
 bool parseScenario(const std::string& file, const std::string& text,
                    std::vector<ScenarioStep>& steps, std::string& error);
-bool readScenario(const std::string& path, std::vector<ScenarioStep>& steps, std::string& error);
 
 class PanelHost;
 

@@ -50,6 +50,8 @@ std::string ChildEnd::describe() const {
     }
     case timedOut:
         return "did not finish a step within " + std::to_string(timeoutMs) + " ms";
+    case outOfTime:
+        return "was stopped when the run's time ran out";
     case failedToStart:
         return "could not be started in a child process";
     }
@@ -58,7 +60,7 @@ std::string ChildEnd::describe() const {
 
 #if defined(_WIN32)
 
-ChildEnd ChildProcess::run(const Body& body, int, const Output&) {
+ChildEnd ChildProcess::run(const Body& body, int, const Output&, Deadline) {
     ChildProgress progress;
     ChildEnd end;
     end.exitCode = body(progress, -1);
@@ -84,6 +86,15 @@ ChildEnd endOf(int status, const ChildProgress& progress) {
         end.exitCode = WEXITSTATUS(status);
         end.kind = progress.finished.load() ? ChildEnd::finished : ChildEnd::exited;
     }
+    return end;
+}
+
+ChildEnd killed(pid_t child, const ChildProgress& progress, ChildEnd::Kind why) {
+    int status = 0;
+    kill(child, SIGKILL);
+    waitpid(child, &status, 0);
+    ChildEnd end = endOf(status, progress);
+    end.kind = why;
     return end;
 }
 
@@ -117,7 +128,8 @@ void drain(int fd, const ChildProcess::Output& onOutput) {
 
 } // namespace
 
-ChildEnd ChildProcess::run(const Body& body, int stepTimeoutMs, const Output& onOutput) {
+ChildEnd ChildProcess::run(const Body& body, int stepTimeoutMs, const Output& onOutput,
+                           Deadline deadline) {
     void* shared = mmap(nullptr, sizeof(ChildProgress), PROT_READ | PROT_WRITE,
                         MAP_SHARED | MAP_ANONYMOUS, -1, 0);
     int fds[2];
@@ -159,16 +171,17 @@ ChildEnd ChildProcess::run(const Body& body, int stepTimeoutMs, const Output& on
                 end = endOf(status, *progress);
                 break;
             }
+            if (deadline != noDeadline && Clock::now() >= deadline) {
+                end = killed(child, *progress, ChildEnd::outOfTime);
+                break;
+            }
             std::uint64_t beats = progress->beats.load(std::memory_order_acquire);
             if (beats != lastBeats) {
                 lastBeats = beats;
                 lastProgress = Clock::now();
             } else if (stepTimeoutMs > 0 &&
                        Clock::now() - lastProgress > std::chrono::milliseconds(stepTimeoutMs)) {
-                kill(child, SIGKILL);
-                waitpid(child, &status, 0);
-                end = endOf(status, *progress);
-                end.kind = ChildEnd::timedOut;
+                end = killed(child, *progress, ChildEnd::timedOut);
                 end.timeoutMs = stepTimeoutMs;
                 break;
             }

@@ -6,6 +6,7 @@
 #define CHILD_PROCESS_H
 
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -26,7 +27,8 @@ struct ChildProgress {
 };
 
 struct ChildEnd {
-    enum Kind { finished, exited, signalled, timedOut, failedToStart } kind = finished;
+    // outOfTime: the caller's deadline came first, and the child was ended.
+    enum Kind { finished, exited, signalled, timedOut, outOfTime, failedToStart } kind = finished;
     int exitCode = 0; // finished, exited
     int signal = 0;   // signalled
     std::int64_t session = -1;
@@ -48,9 +50,14 @@ class ChildProcess {
     using Body = std::function<int(ChildProgress& progress, int outputFd)>;
     using Output = std::function<void(const char* bytes, std::size_t size)>;
 
+    using Deadline = std::chrono::steady_clock::time_point;
+    static constexpr Deadline noDeadline = Deadline::max();
+
     // Runs body in a child; a step that makes no progress for stepTimeoutMs
-    // (0: no limit) is ended with SIGKILL.
-    static ChildEnd run(const Body& body, int stepTimeoutMs, const Output& onOutput);
+    // (0: no limit) is ended with SIGKILL, and so is the whole child once
+    // `deadline` has passed, whatever it is doing.
+    static ChildEnd run(const Body& body, int stepTimeoutMs, const Output& onOutput,
+                        Deadline deadline = noDeadline);
 };
 
 #endif

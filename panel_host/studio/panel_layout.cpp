@@ -19,6 +19,8 @@ bool parseLine(const std::string& line, PanelLayout& layout, std::string& why) {
     if (word == "panel") {
         in >> layout.panel;
         layout.title = restOfLine(in);
+        if (layout.panel.size() > maxScriptText)
+            return why = tooLongForScript("the panel's name", layout.panel.size()), false;
         return !layout.panel.empty() || (why = "panel needs a number", false);
     }
     if (word == "button" || word == "selector" || word == "list" || word == "label") {
@@ -26,6 +28,8 @@ bool parseLine(const std::string& line, PanelLayout& layout, std::string& why) {
         control.kind = word;
         if (!(in >> control.id))
             return why = word + " needs an id", false;
+        if (control.id.size() > maxScriptText)
+            return why = tooLongForScript("the id", control.id.size()), false;
         if (layout.find(control.id) != nullptr)
             return why = "control " + control.id + " appears twice", false;
         if (word == "label" && !(in >> control.destination))

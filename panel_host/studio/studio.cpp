@@ -69,6 +69,11 @@ bool Studio::parseStudio(const std::string& text, std::string& error) {
             audioRoutes_[a] = b;
             ok = a > 0 && b >= 0 && !(words >> rest);
         }
+        if (ok && rest.size() > maxScriptText) {
+            error =
+                "line " + std::to_string(number) + ": " + tooLongForScript("the name", rest.size());
+            return false;
+        }
         if (!ok) {
             error = "line " + std::to_string(number) +
                     ": expected 'instrument N NAME', "

@@ -46,3 +46,9 @@ bool readTextFile(const std::string& path, std::string& text, std::string& why) 
     ::close(fd);
     return ok;
 }
+
+std::string tooLongForScript(const std::string& what, std::size_t size) {
+    return what + " is " + std::to_string(size) +
+           " bytes long; a text the host hands a script is at most " +
+           std::to_string(maxScriptText) + " bytes";
+}

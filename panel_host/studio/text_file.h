@@ -2,34 +2,52 @@
 #ifndef TEXT_FILE_H
 #define TEXT_FILE_H
 
+#include <cstddef>
 #include <string>
 
 // Scenario, studio and layout files are small; anything bigger is a mistake.
 constexpr long long maxTextFileBytes = 16LL * 1024 * 1024;
 
+// The longest text an input may have the host hand a script: a parameter
+// message, a revertive's or a control event's text, a source or instrument
+// name, a control's id. One number for every route: a native script takes
+// any length, the DLL's runtime reads texts up to 1 MiB and its records sit
+// in a few MiB, so a longer text is refused as bad input before anything is
+// played, never left to end one route and not the other.
+constexpr std::size_t maxScriptText = 64 * 1024;
+
+// "... is N bytes long; a text the host hands a script is at most 65536 bytes"
+std::string tooLongForScript(const std::string& what, std::size_t size);
+
 // False, with the reason, when the file cannot be opened or read, is not a
 // regular file (a directory, a FIFO, a device) or is larger than the limit.
 bool readTextFile(const std::string& path, std::string& text, std::string& why);
 
-// Calls take(number, line) for each line that is neither blank nor a '#'
-// comment, with leading blanks and a trailing CR removed; stops at the first
-// false and returns it.
-template <class Take> bool forEachContentLine(const std::string& text, Take take) {
+// Calls take(number, begin, length) for each line of `text` that is neither
+// blank nor a '#' comment, its content being text.substr(begin, length) with
+// leading blanks and a trailing CR left out; stops at the first false and
+// returns it. Nothing is copied, so a long file costs nothing more here.
+template <class Take> bool forEachContentLineAt(const std::string& text, Take take) {
     size_t begin = 0;
     for (int number = 1; begin <= text.size(); ++number) {
         size_t end = text.find('\n', begin);
-        std::string line =
-            text.substr(begin, end == std::string::npos ? std::string::npos : end - begin);
-        begin = end == std::string::npos ? text.size() + 1 : end + 1;
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        size_t start = line.find_first_not_of(" \t");
-        if (start == std::string::npos || line[start] == '#')
-            continue;
-        if (!take(number, line.substr(start)))
+        size_t stop = end == std::string::npos ? text.size() : end;
+        size_t next = end == std::string::npos ? text.size() + 1 : end + 1;
+        if (stop > begin && text[stop - 1] == '\r')
+            --stop;
+        size_t start = text.find_first_not_of(" \t", begin);
+        if (start < stop && text[start] != '#' && !take(number, start, stop - start))
             return false;
+        begin = next;
     }
     return true;
+}
+
+// The same, with each line given as a string: take(number, line).
+template <class Take> bool forEachContentLine(const std::string& text, Take take) {
+    return forEachContentLineAt(text, [&](int number, size_t begin, size_t length) {
+        return take(number, text.substr(begin, length));
+    });
 }
 
 #endif

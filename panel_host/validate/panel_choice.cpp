@@ -14,10 +14,12 @@ bool readChoice(const std::string& file, const std::string& source, PanelChoice&
 }
 
 // A session with no steps: what the script's "PS" showed, or that it cannot load.
-SessionOutcome probeSession(const std::string& library, int hangTimeoutMs) {
+SessionOutcome probeSession(const std::string& library, int hangTimeoutMs,
+                            ChildProcess::Deadline deadline) {
     BatchSettings settings;
     settings.session.library = library;
     settings.hangTimeoutMs = hangTimeoutMs;
+    settings.deadline = deadline;
     std::vector<SessionOutcome> probe = runSessionBatch(settings, {{"startup strict"}}, nullptr);
     return probe.empty() ? SessionOutcome{} : probe.front();
 }
@@ -25,7 +27,7 @@ SessionOutcome probeSession(const std::string& library, int hangTimeoutMs) {
 } // namespace
 
 bool choosePanel(const std::string& library, const std::string& layoutFile, int hangTimeoutMs,
-                 PanelChoice& choice, std::string& why) {
+                 PanelChoice& choice, std::string& why, ChildProcess::Deadline deadline) {
     if (!layoutFile.empty()) {
         if (readChoice(layoutFile, "--layout", choice, why))
             return true;
@@ -33,7 +35,7 @@ bool choosePanel(const std::string& library, const std::string& layoutFile, int 
         return false;
     }
     std::string ignored;
-    SessionOutcome probe = probeSession(library, hangTimeoutMs);
+    SessionOutcome probe = probeSession(library, hangTimeoutMs, deadline);
     if (probe.cannotLoad) {
         choice = {PanelLayout{}, "", probe.message, true};
         return true;

@@ -2,6 +2,7 @@
 #ifndef PANEL_CHOICE_H
 #define PANEL_CHOICE_H
 
+#include "child_process.h"
 #include "panel_layout.h"
 
 #include <string>
@@ -17,7 +18,9 @@ struct PanelChoice {
 // found by loading it once in a child process and resolved as `run` resolves
 // it; otherwise the layout beside the library. False, with why, only when
 // `layoutFile` cannot be read; no panel at all is a choice with no file.
+// A load still running at `deadline` is stopped and counts as showing none.
 bool choosePanel(const std::string& library, const std::string& layoutFile, int hangTimeoutMs,
-                 PanelChoice& choice, std::string& why);
+                 PanelChoice& choice, std::string& why,
+                 ChildProcess::Deadline deadline = ChildProcess::noDeadline);
 
 #endif

@@ -74,7 +74,10 @@ std::vector<SessionOutcome> runSessionBatch(const BatchSettings& settings,
                 takeFrames(pending, outcomes);
                 if (onDone)
                     onDone(outcomes.size());
-            });
+            },
+            settings.deadline);
+        if (end.kind == ChildEnd::outOfTime)
+            break;
         if (!outcomes.empty() && outcomes.back().cannotLoad)
             break;
         if (end.kind != ChildEnd::finished && outcomes.size() < sessions.size()) {

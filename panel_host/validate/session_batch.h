@@ -15,9 +15,13 @@ using SessionLines = std::vector<std::string>;
 struct BatchSettings {
     SessionSettings session;
     int hangTimeoutMs = 5000; // a step without progress for this long is a hang
+    // When the run's time is up: the session in progress is stopped and no
+    // more start; neither counts as played.
+    ChildProcess::Deadline deadline = ChildProcess::noDeadline;
 };
 
-// One outcome per session, in order. `onDone` hears the count done so far.
+// One outcome per session, in order; fewer than `sessions` only when the
+// deadline came first. `onDone` hears the count done so far.
 std::vector<SessionOutcome> runSessionBatch(const BatchSettings& settings,
                                             const std::vector<SessionLines>& sessions,
                                             const std::function<void(size_t done)>& onDone);

@@ -61,8 +61,9 @@ class Shrinker {
 
   private:
     bool spent() const {
-        return tries_ >= limits_.maxTries ||
-               std::chrono::steady_clock::now() - start_ > limits_.maxTime;
+        auto now = std::chrono::steady_clock::now();
+        return tries_ >= limits_.maxTries || now - start_ > limits_.maxTime ||
+               now >= limits_.deadline;
     }
 
     bool fails(const Lines& startup, const Lines& steps) {

@@ -11,6 +11,8 @@
 struct ShrinkLimits {
     int maxTries = 600;
     std::chrono::seconds maxTime{60};
+    // The run's own end, when it has one: no try starts after it.
+    std::chrono::steady_clock::time_point deadline = std::chrono::steady_clock::time_point::max();
 };
 
 // `lines`: startup lines, then steps. `stillFails` runs a candidate.

@@ -1,7 +1,9 @@
 // The emulated host: scenarios, and the strict host checks on PELDAN.so.
+#include "host_startup.h"
 #include "open_script_route.h"
 #include "panel_host.h"
 #include "scenario.h"
+#include "scenario_steps.h"
 #include "studio.h"
 
 #include <gtest/gtest.h>
@@ -27,6 +29,42 @@ TEST(ScenarioFile, ABadLineNamesItsFileAndLine) {
         EXPECT_FALSE(parseScenario("s.scenario", text, steps, error)) << text;
         EXPECT_EQ(error, message);
     }
+}
+
+// Steps kept as the files' bytes read back exactly as parsed in one go, with
+// the file each came from; a bad file adds nothing.
+TEST(ScenarioSteps, StepsReadBackAsParsedWithTheirFiles) {
+    const std::string first = "startup strict\r\n  press OS_1\n# note\n\n\tparam a  b \n";
+    const std::string second = "revertive 7 12 OS 4\n";
+    ScenarioSteps kept;
+    std::string error;
+    ASSERT_TRUE(kept.add("a.scenario", first, error)) << error;
+    EXPECT_FALSE(kept.add("bad.scenario", "press OS_1\nfly away\n", error));
+    EXPECT_EQ(error, "bad.scenario:2: unknown step 'fly'");
+    ASSERT_TRUE(kept.add("b.scenario", second, error)) << error;
+    std::vector<ScenarioStep> parsed;
+    ASSERT_TRUE(parseScenario("a.scenario", first, parsed, error));
+    ASSERT_TRUE(parseScenario("b.scenario", second, parsed, error));
+    ASSERT_EQ(kept.size(), parsed.size());
+    for (std::size_t i = 0; i < kept.size(); ++i) {
+        ScenarioStep step = kept.at(i);
+        EXPECT_EQ(step.file, parsed[i].file);
+        EXPECT_EQ(step.line, parsed[i].line);
+        EXPECT_EQ(step.verb, parsed[i].verb);
+        EXPECT_EQ(step.rest, parsed[i].rest);
+        EXPECT_EQ(step.words, parsed[i].words);
+    }
+    EXPECT_EQ(kept.fileCount(), 2u);
+    EXPECT_EQ(kept.fileOf(3), 1u);
+    EXPECT_EQ(kept.firstOf(1), 3u);
+    EXPECT_TRUE(kept.isStartup(0));
+    EXPECT_FALSE(kept.isStartup(1));
+    HostStartup startup;
+    EXPECT_TRUE(gatherStartup(kept, startup, error)) << error;
+    EXPECT_TRUE(startup.strict);
+    ASSERT_TRUE(kept.add("late.scenario", "startup level 2\n", error));
+    EXPECT_FALSE(gatherStartup(kept, startup, error));
+    EXPECT_EQ(error, "late.scenario:1: startup steps come before every other step");
 }
 
 class HostRun : public ::testing::Test {

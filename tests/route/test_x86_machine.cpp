@@ -1,6 +1,7 @@
 // The CPU itself: instructions counted exactly, the budget exact, blocks
 // remembered once, and the host's in-place view of memory bounded by region
 // and permission.
+#include "emulated_process.h"
 #include "pe_image.h"
 #include "x86_machine.h"
 
@@ -15,8 +16,15 @@ constexpr std::uint32_t data = 0x20000000;
 
 // mov ecx, N ; again: dec ecx ; jnz again ; hlt
 std::vector<std::uint8_t> countdown(std::uint32_t n) {
-    return {0xb9, static_cast<std::uint8_t>(n), static_cast<std::uint8_t>(n >> 8), 0, 0,
-            0x49, 0x75, 0xfd, 0xf4};
+    return {0xb9,
+            static_cast<std::uint8_t>(n),
+            static_cast<std::uint8_t>(n >> 8),
+            0,
+            0,
+            0x49,
+            0x75,
+            0xfd,
+            0xf4};
 }
 
 class Machine : public ::testing::Test {
@@ -78,12 +86,12 @@ TEST_F(Machine, InPlaceBytesStayInsideOneRegionWithItsPermissions) {
     const Case cases[] = {
         {data, 0x2000, pageRead | pageWrite, true},
         {data + 0x1ff0, 0x10, pageWrite, true},
-        {data + 0x1ff0, 0x11, pageRead, false},      // runs into the next region
-        {data + 0x2000, 4, pageRead, true},          // read-only memory, read
-        {data + 0x2000, 4, pageWrite, false},        // read-only memory, written
-        {code, 4, pageRead, false},                  // code goes through the emulator
-        {data - 4, 4, pageRead, false},              // unmapped
-        {0xfffffffc, 8, pageRead, false},            // wraps
+        {data + 0x1ff0, 0x11, pageRead, false}, // runs into the next region
+        {data + 0x2000, 4, pageRead, true},     // read-only memory, read
+        {data + 0x2000, 4, pageWrite, false},   // read-only memory, written
+        {code, 4, pageRead, false},             // code goes through the emulator
+        {data - 4, 4, pageRead, false},         // unmapped
+        {0xfffffffc, 8, pageRead, false},       // wraps
     };
     for (const Case& c : cases)
         EXPECT_EQ(machine.ownedBytes(c.address, c.size, c.permissions) != nullptr, c.inPlace)
@@ -94,6 +102,28 @@ TEST_F(Machine, InPlaceBytesStayInsideOneRegionWithItsPermissions) {
     char back[4] = {};
     ASSERT_TRUE(machine.read(data + 16, back, 4));
     EXPECT_STREQ(back, "abc");
+}
+
+// A text of exactly the limit is read, one byte more is not, whether the text
+// lies in one region (read in place) or runs across two (read in chunks).
+TEST(EmulatedProcessText, TheLimitIsExactOnEveryPath) {
+    EmulatedProcess process(RuntimeDlls{});
+    X86Machine& machine = process.machine();
+    std::string error;
+    ASSERT_TRUE(machine.map(data, 0x1000, pageRead | pageWrite, error)) << error;
+    ASSERT_TRUE(machine.map(data + 0x1000, 0x1000, pageRead | pageWrite, error)) << error;
+    constexpr std::size_t limit = 300;
+    for (std::uint32_t start : {data + 0x10, data + 0x1000 - 100}) { // one region, then two
+        for (std::size_t length : {limit - 1, limit, limit + 1, limit + 200}) {
+            std::string text(length, 'T');
+            ASSERT_TRUE(machine.write(start, text.c_str(), text.size() + 1));
+            std::string out;
+            bool read = process.readText(start, limit, out);
+            EXPECT_EQ(read, length <= limit) << "start " << start << ", length " << length;
+            if (read)
+                EXPECT_EQ(out, text);
+        }
+    }
 }
 
 } // namespace

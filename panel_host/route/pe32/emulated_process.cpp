@@ -207,7 +207,7 @@ bool EmulatedProcess::textView(std::uint32_t address, std::size_t limit, std::st
         if (const void* end = std::memchr(chunk, 0, length)) {
             storage.append(chunk, static_cast<const char*>(end) - chunk);
             text = storage;
-            return true;
+            return storage.size() <= limit; // the last chunk may hold more than the limit
         }
         storage.append(chunk, length);
         address += length;

@@ -44,8 +44,7 @@ TEST_F(Validate, HostileOptionsAreRefusedOrFailLoudly) {
     for (const Case& c : cases) {
         ShellResult result = panelHost("validate " + c.arguments);
         EXPECT_EQ(result.status, c.status) << c.name << "\n" << result.output;
-        EXPECT_NE(result.output.find(c.says), std::string::npos) << c.name << "\n"
-                                                                  << result.output;
+        EXPECT_NE(result.output.find(c.says), std::string::npos) << c.name << "\n" << result.output;
     }
     EXPECT_FALSE(exists("/seed-1-session-0.scenario"));
 }
