@@ -84,7 +84,7 @@ TEST(ValidateReport, ReadsBackWhatItWritesAndRefusesOtherJson) {
 
 // Numbers a hostile report may carry: none is converted in a way that wraps
 // or is undefined, and none makes the merged totals overflow.
-TEST(ValidateReport, NumbersNoRunCanReachAreRefused) {
+TEST(ValidateReport, HostileNumbersNoRunCanReachAreRefused) {
     const nlohmann::json written = reportJson(shard(1, 1, 0, 200, {}));
     struct Case {
         const char* name;

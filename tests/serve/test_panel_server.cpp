@@ -271,7 +271,7 @@ TEST_F(PanelServerTest, ARecordedSessionReplaysGreenAndTurnsRedOnAChangedLibrary
 
 // A recording that cannot reach its file is never lost without a word: its
 // first line (the header) already fails, so serve refuses to start.
-TEST_F(PanelServerTest, ARecordingOnAFullDiskIsRefusedAtStart) {
+TEST_F(PanelServerTest, HostileRecordingOnAFullDiskIsRefusedAtStart) {
     ShellResult full = shell(std::string(PANEL_HOST) + " serve " + PELDAN_LIBRARY_PATH +
                                  " --port " + std::to_string(freeLoopbackPort()) +
                                  " --record /dev/full",
@@ -282,7 +282,7 @@ TEST_F(PanelServerTest, ARecordingOnAFullDiskIsRefusedAtStart) {
 }
 
 // Numbers past 32 bits are refused, not wrapped (2^64 - 1 would be -1).
-TEST_F(PanelServerTest, ARouteNumberPast32BitsIsRefused) {
+TEST_F(PanelServerTest, HostileRouteNumberPast32BitsIsRefused) {
     start();
     for (const char* body : {R"({"destination":18446744073709551615,"source":1})",
                              R"({"destination":2147483648,"source":1})",

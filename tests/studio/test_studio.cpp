@@ -112,7 +112,7 @@ double secondsToParse(const std::string& text, PanelLayout& layout) {
 // scan every control before it. Four times the controls may take about four
 // times as long, never sixteen (that would be quadratic); the ratio holds
 // under valgrind too, where every time is longer.
-TEST(PanelLayoutFile, ALargeLayoutLoadsInLinearTime) {
+TEST(PanelLayoutFile, HostileLargeLayoutLoadsInLinearTime) {
     PanelLayout small, layout;
     double fewer = secondsToParse(layoutOfLists(5000), small);
     double seconds = secondsToParse(layoutOfLists(20000), layout);
