@@ -69,6 +69,22 @@ Lines beforeStep(const Lines& lines, int end) {
     return kept;
 }
 
+// The folder and any of its parents that are missing, as `mkdir -p` makes them.
+void makeFolders(const std::string& path) {
+    for (std::size_t slash = path.find('/', 1); slash != std::string::npos;
+         slash = path.find('/', slash + 1))
+        mkdir(path.substr(0, slash).c_str(), 0755);
+    mkdir(path.c_str(), 0755);
+}
+
+// The level a session's startup line sets (1 when none does).
+int levelIn(const Lines& lines) {
+    for (const std::string& line : lines)
+        if (line.size() == 15 && line.rfind("startup level ", 0) == 0)
+            return line[14] - '0';
+    return 1;
+}
+
 std::string stepLine(const Lines& lines, int index) {
     if (index < 0)
         return "the load";
@@ -107,6 +123,10 @@ class Validation {
                 outOfTime_ = true; // the deadline stopped sessions under way
                 break;
             }
+            // A run bounded by time alone has done its work once it found a
+            // failure: what time is left goes to shrinking it.
+            if (!options_.sessionsGiven && !failures_.empty())
+                break;
         }
         seconds_ = elapsedSince(start);
         endProgress();
@@ -202,11 +222,19 @@ class Validation {
     }
 
   private:
+    // Without --level, sessions are spread over the levels, half of them at
+    // level 1: longer texts and stranger bytes come into every run, and the
+    // tighter budgets with them.
+    int levelOf(int session) const {
+        static const int spread[] = {1, 2, 1, 3, 1, 4, 1, 5};
+        return options_.levelGiven ? options_.level : spread[session % 8];
+    }
+
     Lines sessionLines(int session) const {
-        SessionPlan plan{options_.seed, session, options_.steps, options_.level};
+        SessionPlan plan{options_.seed, session, options_.steps, levelOf(session)};
         GeneratedSession generated = generateSession(plan, layout_, 7);
         Lines lines = generated.startup;
-        lines.push_back("startup level " + std::to_string(options_.level));
+        lines.push_back("startup level " + std::to_string(plan.level));
         lines.insert(lines.end(), generated.steps.begin(), generated.steps.end());
         return lines;
     }
@@ -445,10 +473,10 @@ class Validation {
         BatchSettings settings = settingsFor(fromReference ? options_.compare : options_.library);
         settings.deadline = saveDeadline();
         std::vector<SessionOutcome> run = runSessionBatch(settings, {expected}, nullptr);
-        FailureStory story{options_.library, fromReference ? options_.compare : "",
-                           options_.seed,    failure.session,
-                           options_.level,   failure.message};
-        mkdir(options_.outFolder.c_str(), 0755);
+        FailureStory story{options_.library,       fromReference ? options_.compare : "",
+                           options_.seed,          failure.session,
+                           levelIn(failure.lines), failure.message};
+        makeFolders(options_.outFolder);
         failure.scenarioFile = options_.outFolder + "/seed-" + std::to_string(options_.seed) +
                                "-session-" + std::to_string(failure.session) + ".scenario";
         std::ofstream out(failure.scenarioFile, std::ios::binary);
@@ -575,7 +603,7 @@ class Validation {
         report.library = options_.library;
         report.compare = options_.compare;
         report.seed = options_.seed;
-        report.level = options_.level;
+        report.level = options_.levelGiven ? options_.level : 0; // 0: spread over every level
         report.stepsPerSession = options_.steps;
         report.totalSessions = options_.sessions;
         report.shardIndex = shardIndex_;
@@ -684,14 +712,20 @@ CLI::App* addValidateCommand(CLI::App& app, ValidateOptions& options) {
         app.add_subcommand("validate", "drive LIBRARY through seeded sessions as a strict host");
     command->add_option("library", options.library, "the panel script library")->required();
     command->add_option("--seed", options.seed, "the seed of the sessions (default 1)");
-    command->add_option("--sessions", options.sessions, "how many sessions (default 1000)")
-        ->check(CLI::Range(1, 10000000));
+    command
+        ->add_option("--sessions", options.sessions,
+                     "how many sessions: all are played, whatever the time (default: as many as "
+                     "--time allows, ending at the first round with a failure)")
+        ->check(CLI::Range(1, 10000000))
+        ->each([&options](const std::string&) { options.sessionsGiven = true; });
     command->add_option("--steps", options.steps, "steps a session (default 100)")
         ->check(CLI::Range(1, 100000));
     command
         ->add_option("--level", options.level,
-                     "1 to 5: longer texts, stranger bytes, tighter budgets")
-        ->check(CLI::Range(1, 5));
+                     "1 to 5: longer texts, stranger bytes, tighter budgets (default: sessions "
+                     "spread over every level)")
+        ->check(CLI::Range(1, 5))
+        ->each([&options](const std::string&) { options.levelGiven = true; });
     command->add_option("--compare", options.compare, "a second library that must answer alike");
     command
         ->add_option("--out", options.outFolder,
@@ -723,7 +757,7 @@ CLI::App* addValidateCommand(CLI::App& app, ValidateOptions& options) {
                       "shards are then exact parts of the unsplit run)");
     command
         ->add_option("--time", options.seconds,
-                     "seconds after which no more sessions start (default 45; 0: no limit)")
+                     "the whole run's bound in seconds, shrinking included (default 60; 0: none)")
         ->check(CLI::Range(0.0, 1e7));
     command->add_option("--shard", options.shard,
                         "K/N: play only the K-th of N equal parts of the sessions, for splitting "

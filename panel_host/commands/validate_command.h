@@ -13,9 +13,11 @@
 struct ValidateOptions {
     std::string library;
     std::uint64_t seed = 1;
-    int sessions = 1000;
+    int sessions = 10000000;    // an upper bound; the run's time ends it first unless given
+    bool sessionsGiven = false; // --sessions given: every session is played, for reproducible runs
     int steps = 100;
     int level = 1;
+    bool levelGiven = false; // without --level, sessions are spread over every level
     std::string compare;
     std::string outFolder = "validate-failures";
     std::string jsonFile;
@@ -27,7 +29,7 @@ struct ValidateOptions {
     std::string junitFile;    // a JUnit report: a test case a kind of failure
     std::string coverageFile; // the blocks of the script's code that ran
     bool blind = false;       // every session drawn on its own, no guidance
-    double seconds = 45;      // stop starting sessions after this long; 0: no limit
+    double seconds = 60;      // the whole run's wall-clock bound, shrinking included; 0: none
 };
 
 CLI::App* addValidateCommand(CLI::App& app, ValidateOptions& options);

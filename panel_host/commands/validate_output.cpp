@@ -61,9 +61,10 @@ std::string blockListText(const SessionReach& reach) {
 JUnitSuite validateJUnit(const ValidateReport& r, const std::vector<std::string>& failedSteps) {
     JUnitSuite suite{"panel-host validate " + r.library, r.seconds, {}};
     std::string className = "panel-host.validate." + baseName(r.library);
-    std::string run = "seed " + std::to_string(r.seed) + ", level " + std::to_string(r.level) +
-                      ", sessions " + std::to_string(r.firstSession) + " to " +
-                      std::to_string(r.endSession - 1);
+    std::string run =
+        "seed " + std::to_string(r.seed) + ", " +
+        (r.level == 0 ? std::string("every level") : "level " + std::to_string(r.level)) +
+        ", sessions " + std::to_string(r.firstSession) + " to " + std::to_string(r.endSession - 1);
     if (r.failures.empty()) {
         JUnitCase passing{"no failures (" + run + ")", className, r.seconds, {}, {}, {}, "", ""};
         passing.systemOut = std::to_string(r.steps) + " steps, controls exercised " +

@@ -1,6 +1,8 @@
 #include "session_explorer.h"
 
 #include "scenario.h"
+#include "step_text.h"
+#include "text_file.h"
 
 #include <algorithm>
 
@@ -17,6 +19,35 @@ bool wellFormed(const std::string& line) {
     std::string error;
     return parseScenario("", line + "\n", parsed, error) && parsed.size() == 1 &&
            line.compare(0, parsed[0].verb.size(), parsed[0].verb) == 0;
+}
+
+// Lengths that buffers, tables and length fields have: around the powers of
+// two and a little past them, up to the longest text the host hands a script.
+const std::size_t textLengths[] = {
+    0,    1,    2,    7,    8,    9,    15,   16,    17,    31,    32,    33,           47,   48,
+    63,   64,   65,   100,  127,  128,  129,  255,   256,   257,   511,   512,          1023, 1024,
+    2047, 2048, 4095, 4096, 4097, 8191, 8192, 16384, 32767, 32768, 65535, maxScriptText};
+
+// A session's bytes past which a mutation that grows a text is not kept: the
+// corpus holds thousands of sessions.
+constexpr std::size_t maxSessionBytes = 256 * 1024;
+
+std::size_t bytesOf(const std::vector<std::string>& lines) {
+    std::size_t total = 0;
+    for (const std::string& line : lines)
+        total += line.size() + 1;
+    return total;
+}
+
+// `text` said again and again, or cut, to exactly `length` bytes.
+std::string toLength(const std::string& text, std::size_t length) {
+    const std::string& unit = text.empty() ? std::string("A") : text;
+    std::string out;
+    out.reserve(length);
+    while (out.size() < length)
+        out += unit;
+    out.resize(length);
+    return out;
 }
 
 } // namespace
@@ -103,9 +134,13 @@ SessionExplorer::Lines SessionExplorer::mutate(Lines steps, SessionRandom& rando
         &SessionExplorer::splice,         &SessionExplorer::insertTelling,
         &SessionExplorer::insertTelling,  &SessionExplorer::dictionaryStep,
         &SessionExplorer::dictionaryStep, &SessionExplorer::dictionaryStep,
+        &SessionExplorer::resizeText,     &SessionExplorer::resizeText,
     };
     constexpr auto kinds = static_cast<std::uint32_t>(sizeof mutations / sizeof mutations[0]);
+    Lines before = steps;
     steps = (this->*mutations[random.below(kinds)])(std::move(steps), random);
+    if (bytesOf(steps) > maxSessionBytes && bytesOf(steps) > bytesOf(before))
+        steps = std::move(before);
     steps.erase(std::remove_if(steps.begin(), steps.end(),
                                [](const std::string& step) { return !wellFormed(step); }),
                 steps.end());
@@ -171,6 +206,34 @@ SessionExplorer::Lines SessionExplorer::insertTelling(Lines steps, SessionRandom
         return dictionaryStep(std::move(steps), random);
     size_t at = random.below(static_cast<std::uint32_t>(steps.size() + 1));
     steps.insert(steps.begin() + static_cast<long>(at), random.pick(telling_));
+    return steps;
+}
+
+// A step's text grown, cut or repeated to one of the lengths binaries care
+// about, or to twice or half its own; or a label's text from the router at
+// such a length, where the session has no text to change.
+SessionExplorer::Lines SessionExplorer::resizeText(Lines steps, SessionRandom& random) {
+    std::vector<std::size_t> withText;
+    for (std::size_t i = 0; i < steps.size(); ++i)
+        if (textStart(steps[i]) <= steps[i].size())
+            withText.push_back(i);
+    constexpr auto lengthCount =
+        static_cast<std::uint32_t>(sizeof textLengths / sizeof textLengths[0]);
+    std::size_t length = textLengths[random.below(lengthCount)];
+    if (withText.empty() || random.chance(25)) {
+        std::string text = toLength(word(random, true), length);
+        size_t at = random.below(static_cast<std::uint32_t>(steps.size() + 1));
+        steps.insert(steps.begin() + static_cast<long>(at),
+                     "revertive " + std::to_string(settings_.audioRouter) + " " +
+                         std::to_string(12 + random.below(10)) + " " + text);
+        return steps;
+    }
+    std::string& step = steps[random.pick(withText)];
+    std::size_t start = textStart(step);
+    std::string text = step.substr(start);
+    if (random.chance(25))
+        length = random.chance(50) ? std::min(text.size() * 2, maxScriptText) : text.size() / 2;
+    step = step.substr(0, start) + toLength(text, length);
     return steps;
 }
 

@@ -2,7 +2,8 @@
 // corpus of sessions that showed new behaviour, and new sessions made from
 // them by mutation (a run of steps inserted, deleted or repeated, fifteen
 // ticks in a row among them; two sessions spliced; a value swapped for a
-// dictionary word), beside sessions drawn blind as before. It runs in the
+// dictionary word; a text grown or cut to a length binaries care about),
+// beside sessions drawn blind as before. It runs in the
 // parent only; sessions are asked for and offered back in session order, so
 // the same seed and inputs give the same sessions however many workers play.
 #ifndef SESSION_EXPLORER_H
@@ -65,6 +66,7 @@ class SessionExplorer {
     Lines splice(Lines steps, SessionRandom& random);
     Lines dictionaryStep(Lines steps, SessionRandom& random);
     Lines insertTelling(Lines steps, SessionRandom& random);
+    Lines resizeText(Lines steps, SessionRandom& random);
     std::string wordStep(SessionRandom& random);
     const std::string& word(SessionRandom& random, bool oneToken);
 

@@ -1,5 +1,6 @@
 #include "session_features.h"
 
+#include <map>
 #include <set>
 #include <sstream>
 
@@ -44,6 +45,18 @@ std::string shapeOf(const std::string& value) {
     if (high)
         shape += '~';
     return shape + ">";
+}
+
+// A hit count's bucket, as AFL keeps them: 1, 2, 3, 4-7, 8-15, 16-31,
+// 32-127, 128 and more. A flash that ran 4 ticks and one that ran 12 differ;
+// 12 and 13 do not.
+int countBucket(int count) {
+    static const int bounds[] = {1, 2, 3, 4, 8, 16, 32, 128};
+    int bucket = 0;
+    for (int i = 0; i < 8; ++i)
+        if (count >= bounds[i])
+            bucket = i;
+    return bucket;
 }
 
 std::string verbOf(const std::string& line) {
@@ -104,6 +117,7 @@ SessionFeatures sessionFeatures(const std::vector<std::string>& lines,
             steps.push_back(line);
     std::set<std::uint64_t> seen;
     std::set<std::string> words;
+    std::map<std::uint64_t, int> times; // how often each answer came
     std::uint64_t previous = 0;
     for (size_t i = 0; i < outcome.records.size() && i < steps.size(); ++i) {
         const StepRecord& record = outcome.records[i];
@@ -118,6 +132,7 @@ SessionFeatures sessionFeatures(const std::vector<std::string>& lines,
             answer = mix(answer, std::string("many"));
         if (record.reply)
             answer = mix(answer, "reply " + normalisedCommand("'" + *record.reply + "'"));
+        ++times[answer];
         // The step is named for an answer of its own, not for a new pair.
         const std::uint64_t alone = mix(1, answer), pair = mix(mix(2, previous), answer);
         for (std::uint64_t feature : {alone, pair})
@@ -127,6 +142,11 @@ SessionFeatures sessionFeatures(const std::vector<std::string>& lines,
             }
         previous = answer;
     }
+    for (const auto& [answer, count] : times)
+        if (count > 1) {
+            features.responses.push_back(mix(mix(5, answer), countBucket(count)));
+            features.responseSteps.push_back(-1);
+        }
     if (outcome.failed) {
         features.responses.push_back(mix(
             mix(3, outcome.kind),

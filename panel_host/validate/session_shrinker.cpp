@@ -1,5 +1,7 @@
 #include "session_shrinker.h"
 
+#include "step_text.h"
+
 #include <algorithm>
 
 namespace {
@@ -50,8 +52,11 @@ class Shrinker {
             (isStartup(line) ? startup : steps).push_back(std::move(line));
         dropChunks(startup, steps);
         dropStartup(startup, steps);
+        foldTicks(startup, steps);
         simplify(startup, steps);
+        shortenTexts(startup, steps);
         dropChunks(startup, steps); // simpler steps may make others unneeded
+        foldTicks(startup, steps);  // and leave ticks side by side that were apart
         Lines out = startup;
         out.insert(out.end(), steps.begin(), steps.end());
         return out;
@@ -105,6 +110,49 @@ class Shrinker {
                 startup = std::move(fewer);
             else
                 ++at;
+        }
+    }
+
+    // A run of ticks of timer 1 becomes one `wait`, which lets every running
+    // timer tick as it falls due: the shortest wait that still fails, tried
+    // from a tenth of a second up.
+    void foldTicks(const Lines& startup, Lines& steps) {
+        static const int waits[] = {100, 250, 500, 1000, 2000, 3000, 5000, 10000, 30000, 60000};
+        for (size_t at = 0; at < steps.size() && !spent(); ++at) {
+            size_t end = at;
+            while (end < steps.size() && (steps[end] == "tick" || steps[end] == "tick 1"))
+                ++end;
+            if (end - at < 2)
+                continue;
+            for (int wait : waits) {
+                Lines folded(steps.begin(), steps.begin() + static_cast<long>(at));
+                folded.push_back("wait " + std::to_string(wait));
+                folded.insert(folded.end(), steps.begin() + static_cast<long>(end), steps.end());
+                if (fails(startup, folded)) {
+                    steps = std::move(folded);
+                    break;
+                }
+            }
+        }
+    }
+
+    // Each step's text cut to the shortest length that still fails, by halves.
+    void shortenTexts(const Lines& startup, Lines& steps) {
+        for (std::string& step : steps) {
+            size_t start = textStart(step);
+            if (start >= step.size())
+                continue;
+            const std::string whole = step;
+            size_t shortest = step.size() - start, tried = 0;
+            while (tried < shortest && !spent()) {
+                size_t middle = tried + (shortest - tried) / 2;
+                step = whole.substr(0, start + middle);
+                if (fails(startup, steps))
+                    shortest = middle;
+                else
+                    tried = middle + 1;
+            }
+            step = whole.substr(0, start + shortest);
         }
     }
 

@@ -112,7 +112,7 @@ TEST_F(JUnit, ValidateHasACaseAKindOfFailureWithItsSessionsAndReplays) {
     expectValid(report);
     std::string xml = read(report);
     EXPECT_NE(xml.find("<testcase name=\"crashed with signal 11\""), std::string::npos) << xml;
-    EXPECT_NE(xml.find("(seed 7, level 1, sessions 0 to 59)"), std::string::npos) << xml;
+    EXPECT_NE(xml.find("(seed 7, every level, sessions 0 to 59)"), std::string::npos) << xml;
     EXPECT_NE(
         xml.find("replay: panel-host run " PLANTED_CRASH " " + folder + "/found/seed-7-session-"),
         std::string::npos)

@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <chrono>
 #include <fstream>
+#include <set>
 
 namespace {
 
@@ -39,6 +40,9 @@ TEST_F(GuidedSearch, FindsDeepFaultsWithTheDefaultRunAndShrinksThemToReplayableS
         {"a library named unlike its layout", RENAMED_EXPIRY, "", "signal 11", 4},
         {"a wrong look on the twelfth tick", PLANTED_LATE_LOOK,
          std::string(" --compare ") + PELDAN_LIBRARY_PATH, "divergence", 1},
+        {"a label longer than 200 bytes, then a feed", PLANTED_LONG_LABEL, "", "signal 11", 4},
+        {"the ninth selection of one feed", PLANTED_NINTH_PICK, "", "signal 11", 4},
+        {"source 37 taken to feed OS_6", PLANTED_ONE_SOURCE, "", "signal 11", 4},
     };
     for (const DeepFault& fault : faults) {
         std::string json = folder + "/report.json";
@@ -61,7 +65,7 @@ TEST_F(GuidedSearch, FindsDeepFaultsWithTheDefaultRunAndShrinksThemToReplayableS
         EXPECT_EQ(replay.status, fault.replayStatus)
             << fault.what << ": the scenario must fail again\n"
             << replay.output;
-        ShellResult blind = validate(fault.library + fault.extra + " --blind");
+        ShellResult blind = validate(fault.library + fault.extra + " --blind --sessions 1000");
         std::cout << fault.what << ": found in session " << first["session"] << " in " << seconds
                   << " s, shrunk to " << first["shrunkSteps"] << " steps; blind: "
                   << blind.output.substr(blind.output.rfind("validate: "),
@@ -123,6 +127,26 @@ TEST(SessionFeatures, ALabelCountsByItsShapeAndALookByItsName) {
     };
     for (const auto& [command, normal] : cases)
         EXPECT_EQ(normalisedCommand(command), normal) << command;
+}
+
+// How often an answer came counts in buckets: 4 and 12 flashes differ, 12 and 13 do not.
+TEST(SessionFeatures, RepeatedAnswersCountInBuckets) {
+    auto featuresOfTicks = [](int ticks) {
+        Lines lines{"startup strict"};
+        SessionOutcome outcome;
+        for (int i = 0; i < ticks; ++i) {
+            lines.push_back("tick");
+            StepRecord record;
+            record.commands = {i % 2 ? "TP 'statesheet=KT_TakeLow' '1' 'Take'"
+                                     : "TP 'statesheet=KT_TakeHigh' '1' 'Take'"};
+            outcome.records.push_back(record);
+        }
+        std::vector<std::uint64_t> f = sessionFeatures(lines, outcome).responses;
+        return std::set<std::uint64_t>(f.begin(), f.end());
+    };
+    EXPECT_NE(featuresOfTicks(4), featuresOfTicks(12));
+    EXPECT_EQ(featuresOfTicks(24), featuresOfTicks(26));
+    EXPECT_NE(featuresOfTicks(2), featuresOfTicks(3));
 }
 
 TEST(SessionFeatures, TravelAsTextAndRefuseWhatDoesNotParse) {
@@ -199,6 +223,32 @@ TEST(SessionExplorer, MutationsStayInBoundsAndFifteenTicksInARowAreAmongThem) {
     }
     EXPECT_GT(fifteenTicks, 50);
     EXPECT_GT(dictionaryWords, 20);
+}
+
+// Texts grow and shrink to the lengths binaries care about, never past the
+// longest the host hands a script, and a session stays within its bytes.
+TEST(SessionExplorer, TextsReachTheBoundaryLengthsWithinTheLimit) {
+    PanelLayout layout;
+    layout.panel = "1";
+    layout.controls.push_back({"OS_1", "button", "OS 1", 0, {}});
+    SessionExplorer explorer(ExploreSettings{}, layout, SearchDictionary{}, [](int) {
+        return Lines{"startup strict", "press OS_1"};
+    });
+    SessionRandom random(5);
+    std::set<std::size_t> lengths;
+    for (int i = 0; i < 3000; ++i) {
+        Lines steps = explorer.mutate({"press OS_1", "revertive 7 12 MIC 1", "param a=b"}, random);
+        std::size_t bytes = 0;
+        for (const std::string& step : steps) {
+            bytes += step.size() + 1;
+            if (step.rfind("revertive 7 ", 0) == 0)
+                lengths.insert(step.size() - step.find(' ', 12) - 1);
+        }
+        ASSERT_LE(bytes, 256u * 1024 + 70000) << "one text at most past the session's bytes";
+    }
+    for (std::size_t boundary : {0u, 16u, 32u, 33u, 64u, 128u, 256u, 4096u})
+        EXPECT_TRUE(lengths.count(boundary)) << "no revertive text of " << boundary << " bytes";
+    EXPECT_LE(*lengths.rbegin(), 65536u);
 }
 
 TEST(SessionExplorer, TheFirstMutatedSessionsPairTheLibrarysIdentifiersWithTheirNeighbours) {

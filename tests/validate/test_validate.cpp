@@ -3,6 +3,7 @@
 // scenarios that `panel-host run` replays to the same failure.
 #include "panel_layout.h"
 #include "session_generator.h"
+#include "session_shrinker.h"
 #include "shell_command.h"
 #include "validate_fixture.h"
 
@@ -288,3 +289,37 @@ TEST(SessionGenerator, StepsUseOnlyTheLayoutsControlsInPresses) {
 }
 
 } // namespace
+
+// A run of ticks folds into the shortest wait that still fails, and a text is
+// cut to the shortest length that still fails.
+TEST(SessionShrinker, FoldsTicksIntoAWaitAndCutsTextsToTheShortestThatFails) {
+    auto ticks = [](const std::vector<std::string>& lines) {
+        int count = 0;
+        for (const std::string& line : lines) {
+            count += line == "tick";
+            if (line.rfind("wait ", 0) == 0)
+                count += std::stoi(line.substr(5)) / 1000;
+        }
+        return count;
+    };
+    auto longestParam = [](const std::vector<std::string>& lines) {
+        std::size_t longest = 0;
+        for (const std::string& line : lines)
+            if (line.rfind("param ", 0) == 0)
+                longest = std::max(longest, line.size() - 6);
+        return longest;
+    };
+    std::vector<std::string> session{"startup strict", "press Take"};
+    for (int i = 0; i < 20; ++i)
+        session.push_back("tick");
+    session.push_back("param " + std::string(5000, 'q'));
+    int tries = 0;
+    std::vector<std::string> shrunk = shrinkSession(
+        session,
+        [&](const std::vector<std::string>& lines) {
+            return ticks(lines) >= 16 && longestParam(lines) >= 137;
+        },
+        ShrinkLimits{}, tries);
+    EXPECT_EQ(shrunk, (std::vector<std::string>{"startup strict", "wait 30000",
+                                                "param " + std::string(137, 'q')}));
+}
