@@ -1,7 +1,8 @@
 # validate's default run on LIBRARY must fail with a fault shrunk to at most
 # MOST steps, and `panel-host run` of the saved scenario must fail with
 # REPLAY_STATUS (4: a native script crashed; 1: a breach, as an emulated
-# script's fault is), saying REPLAY_SAYS.
+# script's fault is), saying REPLAY_SAYS; on REAL, the library without the
+# fault, when given, it must pass.
 #   cmake -DPANEL_HOST=... -DLIBRARY=... -DOUT=... -DMOST=20 -DREPLAY_STATUS=1
 #         -DREPLAY_SAYS="script fault" -P finds_and_replays.cmake
 file(REMOVE_RECURSE ${OUT})
@@ -28,5 +29,12 @@ endif()
 string(FIND "${replayed}" "${REPLAY_SAYS}" says)
 if(says EQUAL -1)
   message(FATAL_ERROR "panel-host run of ${scenario} does not say '${REPLAY_SAYS}':\n${replayed}")
+endif()
+if(REAL)
+  execute_process(COMMAND ${PANEL_HOST} run ${REAL} ${scenario}
+                  RESULT_VARIABLE real OUTPUT_VARIABLE realOutput ERROR_VARIABLE realOutput)
+  if(NOT real EQUAL 0)
+    message(FATAL_ERROR "${scenario} fails on ${REAL} too (${real}):\n${realOutput}")
+  endif()
 endif()
 message("found, shrunk to ${steps} steps, and replayed: ${scenario}")
