@@ -243,6 +243,8 @@ class Validation {
         BatchSettings settings;
         settings.session.library = library;
         settings.session.keepTranscript = !options_.compare.empty();
+        // The guided search's dictionary takes the values the code compares against.
+        settings.session.logCompares = !options_.blind;
         settings.hangTimeoutMs = options_.hangTimeoutMs;
         settings.deadline = deadline_;
         return settings;

@@ -7,6 +7,7 @@ namespace {
 
 // Bounds what a frame may claim, whatever bytes it holds.
 constexpr std::int64_t maxCoverageEntries = 1 << 22;
+constexpr std::int64_t maxComparedEntries = 4096;
 
 // Outcomes cross from child to parent as length-prefixed frames of
 // length-prefixed fields, so that any bytes a script sends survive.
@@ -86,6 +87,14 @@ std::string encodeOutcome(const SessionOutcome& outcome) {
         out.number(record.transcriptEnd);
     }
     out.text(outcome.shownLayout);
+    out.number(static_cast<std::int64_t>(outcome.compared.size()));
+    for (std::uint32_t value : outcome.compared)
+        out.number(value);
+    out.number(static_cast<std::int64_t>(outcome.hits.size()));
+    for (const auto& [where, count] : outcome.hits) {
+        out.number(where);
+        out.number(count);
+    }
     out.number(outcome.coverage.has_value());
     if (outcome.coverage) {
         auto ranges = [&](const std::vector<CodeRange>& list) {
@@ -130,8 +139,30 @@ bool decodeOutcome(const std::string& bytes, SessionOutcome& outcome) {
             record.reply = reply;
         record.transcriptEnd = static_cast<int>(end);
     }
-    std::int64_t hasCoverage = 0;
-    if (!in.text(outcome.shownLayout) || !in.number(hasCoverage))
+    std::int64_t compared = 0, hasCoverage = 0;
+    if (!in.text(outcome.shownLayout) || !in.number(compared) || compared < 0 ||
+        compared > maxComparedEntries)
+        return false;
+    outcome.compared.resize(static_cast<size_t>(compared));
+    for (std::uint32_t& value : outcome.compared) {
+        std::int64_t number = 0;
+        if (!in.number(number) || number < 0 || number > 0xFFFFFFFFll)
+            return false;
+        value = static_cast<std::uint32_t>(number);
+    }
+    std::int64_t hits = 0;
+    if (!in.number(hits) || hits < 0 || hits > maxCoverageEntries)
+        return false;
+    outcome.hits.resize(static_cast<size_t>(hits));
+    for (auto& [where, count] : outcome.hits) {
+        std::int64_t at = 0, times = 0;
+        if (!in.number(at) || !in.number(times) || at < 0 || at > 0xFFFFFFFFll || times < 0 ||
+            times > 255)
+            return false;
+        where = static_cast<std::uint32_t>(at);
+        count = static_cast<std::uint8_t>(times);
+    }
+    if (!in.number(hasCoverage))
         return false;
     if (!hasCoverage)
         return true;

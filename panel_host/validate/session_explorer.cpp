@@ -8,6 +8,35 @@
 
 namespace {
 
+bool isInteger(const std::string& word) {
+    std::size_t digits = !word.empty() && word[0] == '-' ? 1 : 0;
+    return word.size() > digits && word.size() <= 11 &&
+           word.find_first_not_of("0123456789", digits) == std::string::npos;
+}
+
+// Where the numbers of a step lie: its words that are whole numbers, and what
+// follows a '=' when that is one; (start, length) pairs, the verb left out.
+// A notification's type is no value of the operator's: only the types a host
+// sends with null data are drawn, and another (a control event with no
+// record) is no input a real host makes.
+std::vector<std::pair<std::size_t, std::size_t>> numbersIn(const std::string& step) {
+    std::vector<std::pair<std::size_t, std::size_t>> found;
+    if (step.rfind("notify ", 0) == 0)
+        return found;
+    std::size_t at = step.find(' ');
+    while (at != std::string::npos && at < step.size()) {
+        std::size_t begin = at + 1, end = step.find(' ', begin);
+        std::string word = step.substr(begin, end == std::string::npos ? end : end - begin);
+        std::size_t equals = word.find('=');
+        if (isInteger(word))
+            found.push_back({begin, word.size()});
+        else if (equals != std::string::npos && isInteger(word.substr(equals + 1)))
+            found.push_back({begin + equals + 1, word.size() - equals - 1});
+        at = end;
+    }
+    return found;
+}
+
 bool oneToken(const std::string& word) {
     return !word.empty() && word.find_first_of(" \t") == std::string::npos;
 }
@@ -111,8 +140,11 @@ bool SessionExplorer::offer(const Lines& lines, const SessionFeatures& features,
     }
     for (std::uint64_t f : features.blocks)
         fresh |= blocks_.insert(f).second;
-    for (const std::string& word : features.sentWords)
+    for (const std::string& word : features.sentWords) {
         dictionary_.add(word);
+        if (isInteger(word) && numbers_.size() < 512 && numbersKnown_.insert(word).second)
+            numbers_.push_back(word);
+    }
     // A failing session is a failure to report, not a base to build on.
     if (!fresh || failed)
         return false;
@@ -135,6 +167,7 @@ SessionExplorer::Lines SessionExplorer::mutate(Lines steps, SessionRandom& rando
         &SessionExplorer::insertTelling,  &SessionExplorer::dictionaryStep,
         &SessionExplorer::dictionaryStep, &SessionExplorer::dictionaryStep,
         &SessionExplorer::resizeText,     &SessionExplorer::resizeText,
+        &SessionExplorer::swapNumber,     &SessionExplorer::swapNumber,
     };
     constexpr auto kinds = static_cast<std::uint32_t>(sizeof mutations / sizeof mutations[0]);
     Lines before = steps;
@@ -234,6 +267,24 @@ SessionExplorer::Lines SessionExplorer::resizeText(Lines steps, SessionRandom& r
     if (random.chance(25))
         length = random.chance(50) ? std::min(text.size() * 2, maxScriptText) : text.size() / 2;
     step = step.substr(0, start) + toLength(text, length);
+    return steps;
+}
+
+// A number in a step (a pick's value, a revertive's index, a key's value)
+// swapped for one the script's code compared against: the input-to-state
+// step of compare-guided fuzzers, where a value among many is the one a
+// branch waits for.
+SessionExplorer::Lines SessionExplorer::swapNumber(Lines steps, SessionRandom& random) {
+    std::vector<std::size_t> withNumbers;
+    for (std::size_t i = 0; i < steps.size(); ++i)
+        if (!numbersIn(steps[i]).empty())
+            withNumbers.push_back(i);
+    if (withNumbers.empty() || numbers_.empty())
+        return dictionaryStep(std::move(steps), random);
+    std::string& step = steps[random.pick(withNumbers)];
+    std::vector<std::pair<std::size_t, std::size_t>> places = numbersIn(step);
+    const auto& [start, length] = random.pick(places);
+    step.replace(start, length, random.pick(numbers_));
     return steps;
 }
 

@@ -2,7 +2,8 @@
 // corpus of sessions that showed new behaviour, and new sessions made from
 // them by mutation (a run of steps inserted, deleted or repeated, fifteen
 // ticks in a row among them; two sessions spliced; a value swapped for a
-// dictionary word; a text grown or cut to a length binaries care about),
+// dictionary word; a text grown or cut to a length binaries care about; a
+// number swapped for one the script's code compared against),
 // beside sessions drawn blind as before. It runs in the
 // parent only; sessions are asked for and offered back in session order, so
 // the same seed and inputs give the same sessions however many workers play.
@@ -67,6 +68,7 @@ class SessionExplorer {
     Lines dictionaryStep(Lines steps, SessionRandom& random);
     Lines insertTelling(Lines steps, SessionRandom& random);
     Lines resizeText(Lines steps, SessionRandom& random);
+    Lines swapNumber(Lines steps, SessionRandom& random);
     std::string wordStep(SessionRandom& random);
     const std::string& word(SessionRandom& random, bool oneToken);
 
@@ -79,6 +81,8 @@ class SessionExplorer {
     std::vector<Lines> corpus_;
     std::unordered_set<std::uint64_t> responses_, blocks_;
     std::vector<std::string> telling_;
+    std::vector<std::string> numbers_; // numbers the script compared against or sent
+    std::unordered_set<std::string> numbersKnown_;
     std::unordered_set<std::string> tellingKnown_;
     size_t mutated_ = 0;
 };

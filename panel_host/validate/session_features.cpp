@@ -158,7 +158,21 @@ SessionFeatures sessionFeatures(const std::vector<std::string>& lines,
     if (outcome.coverage)
         for (const CodeRange& block : outcome.coverage->reached)
             features.blocks.push_back(mix(mix(4, block.module), block.offset));
+    // A block or guard run more often than before, by bucket: a loop that went
+    // round twelve times where it went four is new, though no new code ran.
+    for (const auto& [where, count] : outcome.hits)
+        if (count > 1) {
+            features.responses.push_back(mix(mix(6, where), countBucket(count)));
+            features.responseSteps.push_back(-1);
+        }
     features.sentWords.assign(words.begin(), words.end());
+    // What the code compared against, as the numbers an operator or a router
+    // would send: small ones only (addresses and masks say nothing).
+    for (std::uint32_t value : outcome.compared) {
+        auto number = static_cast<std::int32_t>(value);
+        if (number >= -100000 && number <= 100000 && features.sentWords.size() < 24 + 64)
+            features.sentWords.push_back(std::to_string(number));
+    }
     return features;
 }
 

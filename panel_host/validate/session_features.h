@@ -16,7 +16,7 @@
 struct SessionFeatures {
     std::vector<std::uint64_t> responses; // a step's kind with the script's answer
     std::vector<std::uint64_t> blocks;    // code blocks reached (emulated route)
-    std::vector<std::string> sentWords;   // quoted values the script sent, at most a few
+    std::vector<std::string> sentWords;   // quoted values the script sent and numbers it compared
     std::vector<int> responseSteps;       // the step each response came from (-1: the session)
 };
 

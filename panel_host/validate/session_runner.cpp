@@ -32,22 +32,29 @@ class Session {
                 steps.push_back(std::move(step));
         progress_.begin(job_, 0);
         route_ = residentRoute();
-        if (!route_)
+        if (!route_) {
             route_ = openScriptRoute(settings_.library, error);
+            if (route_ && settings_.logCompares)
+                route_->logCompares();
+        }
         ScriptRoute* route = route_.get();
         if (!route) {
             outcome_.cannotLoad = true;
             fail("cannot-load", error, -1);
             return std::move(outcome_);
         }
+        route->startCountingHits();
         stepBudgetMs_ = applyStartup(startup, host_, studio_, *route);
         if (!host_.open(*route))
             failOnBreach("load", "the export returned no script", -1);
         else if (play(steps))
             finish(steps.size());
         outcome_.shownLayout = studio_.shownLayoutFile();
-        if (route_)
+        if (route_) {
             outcome_.coverage = route_->coverage();
+            outcome_.compared = route_->comparedValues();
+            outcome_.hits = route_->hitCounts();
+        }
         keepResident();
         return std::move(outcome_);
     }

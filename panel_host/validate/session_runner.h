@@ -15,6 +15,7 @@
 struct SessionSettings {
     std::string library;
     bool keepTranscript = false; // for comparing two libraries
+    bool logCompares = false;    // the values the script compares against, for the search
 };
 
 // What one step made the script send, for `expect` lines.
@@ -36,6 +37,10 @@ struct SessionOutcome {
     std::vector<StepRecord> records;      // one per step played
     std::string shownLayout;              // the layout file the script's "PS" showed, if any
     std::optional<CodeCoverage> coverage; // the script's code reached, where the route sees it
+    std::vector<std::uint32_t>
+        compared; // values its code compared against, where the route sees them
+    // How often each block or guard of its code ran in this session, where the route sees them.
+    std::vector<std::pair<std::uint32_t, std::uint8_t>> hits;
 };
 
 // A library kept loaded between the sessions of one child process. A session

@@ -46,6 +46,37 @@ TEST(CoverageGuards, CountsTheGuardsOfAModuleAndThoseThatRan) {
     ASSERT_EQ(coverage->reached.size(), 2u);
     EXPECT_EQ(coverage->reached[0].offset, 2u);
     EXPECT_EQ(coverage->reached[1].offset, 7u);
+
+    // Hits are counted from each start on, as a session's are.
+    startCountingGuardHits();
+    EXPECT_TRUE(guardHitCounts().empty());
+    for (int i = 0; i < 300; ++i)
+        __sanitizer_cov_trace_pc_guard(&guards[4]);
+    __sanitizer_cov_trace_pc_guard(&guards[2]);
+    using Hits = std::vector<std::pair<std::uint32_t, std::uint8_t>>;
+    EXPECT_EQ(guardHitCounts(), (Hits{{first + 4, 255}, {first + 2, 1}}));
+    startCountingGuardHits();
+    __sanitizer_cov_trace_pc_guard(&guards[2]);
+    EXPECT_EQ(guardHitCounts(), (Hits{{first + 2, 1}}));
 }
 
 } // namespace
+
+extern "C" void __sanitizer_cov_trace_const_cmp4(std::uint32_t constant, std::uint32_t value);
+extern "C" void __sanitizer_cov_trace_cmp4(std::uint32_t left, std::uint32_t right);
+extern "C" void __sanitizer_cov_trace_switch(std::uint64_t value, std::uint64_t* cases);
+
+// The constants compared against and a switch's cases are kept once each;
+// compares of two variables are not.
+TEST(CoverageGuards, TracedComparesKeepTheConstants) {
+    std::size_t before = tracedCompares().size();
+    __sanitizer_cov_trace_const_cmp4(37, 12);
+    __sanitizer_cov_trace_const_cmp4(37, 13);
+    __sanitizer_cov_trace_cmp4(991, 992);
+    std::uint64_t cases[] = {2, 32, 190, 21};
+    __sanitizer_cov_trace_switch(5, cases);
+    std::vector<std::uint32_t> values = tracedCompares();
+    ASSERT_EQ(values.size(), before + 3);
+    EXPECT_EQ(std::vector<std::uint32_t>(values.begin() + static_cast<long>(before), values.end()),
+              (std::vector<std::uint32_t>{37, 190, 21}));
+}

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -53,6 +54,23 @@ TEST_F(Machine, AKnownLoopReportsItsInstructionCount) {
     machine.countInstructions(false);
     ASSERT_EQ(machine.run(code, halt, 1u << 20).kind, X86Machine::Stop::returned);
     EXPECT_EQ(machine.instructionsCounted(), 1u + 2u * 1000u);
+}
+
+// A loop's block counts how often it ran in each stretch, up to 255.
+TEST_F(Machine, BlocksCountTheirHitsFromEachStart) {
+    machine.watchBlocks(code, 0xFFFFFFFFu);
+    for (std::uint32_t rounds : {3u, 1000u}) {
+        load(countdown(rounds));
+        machine.startCountingHits();
+        ASSERT_EQ(machine.run(code, code + 8, 1u << 20).kind, X86Machine::Stop::returned);
+        std::uint8_t loop = 0;
+        for (const auto& [address, count] : machine.hitCounts())
+            if (address == code + 5)
+                loop = count;
+        EXPECT_EQ(loop, rounds < 255 ? rounds - 1 : 255) << rounds << " rounds";
+    }
+    machine.startCountingHits();
+    EXPECT_TRUE(machine.hitCounts().empty());
 }
 
 TEST_F(Machine, TheBudgetIsExact) {
@@ -102,6 +120,21 @@ TEST_F(Machine, InPlaceBytesStayInsideOneRegionWithItsPermissions) {
     char back[4] = {};
     ASSERT_TRUE(machine.read(data + 16, back, 4));
     EXPECT_STREQ(back, "abc");
+}
+
+// The values code compares against are remembered, the constant among them,
+// each once, and code translated before the log began is seen too.
+TEST_F(Machine, ComparesAreLoggedWithTheirOperands) {
+    // mov eax, 5 ; cmp eax, 37 ; cmp eax, 37 ; cmp al, 200 ; hlt
+    load({0xb8, 5, 0, 0, 0, 0x83, 0xf8, 37, 0x83, 0xf8, 37, 0x3c, 200, 0xf4});
+    const std::uint32_t halt = code + 13;
+    ASSERT_EQ(machine.run(code, halt, 100).kind, X86Machine::Stop::returned);
+    EXPECT_TRUE(machine.comparedValues().empty());
+    machine.logCompares(code, code + 0x1000);
+    ASSERT_EQ(machine.run(code, halt, 100).kind, X86Machine::Stop::returned);
+    const std::vector<std::uint32_t>& values = machine.comparedValues();
+    for (std::uint32_t expected : {5u, 37u, 200u})
+        EXPECT_EQ(std::count(values.begin(), values.end(), expected), 1) << expected;
 }
 
 // A text of exactly the limit is read, one byte more is not, whether the text

@@ -147,6 +147,15 @@ TEST(SessionFeatures, RepeatedAnswersCountInBuckets) {
     EXPECT_NE(featuresOfTicks(4), featuresOfTicks(12));
     EXPECT_EQ(featuresOfTicks(24), featuresOfTicks(26));
     EXPECT_NE(featuresOfTicks(2), featuresOfTicks(3));
+    // So does how often a block of the script's code ran.
+    auto featuresOfHits = [](std::uint8_t count) {
+        SessionOutcome outcome;
+        outcome.hits = {{0x10001000, count}};
+        return sessionFeatures({"startup strict"}, outcome).responses;
+    };
+    EXPECT_NE(featuresOfHits(4), featuresOfHits(12));
+    EXPECT_EQ(featuresOfHits(24), featuresOfHits(26));
+    EXPECT_TRUE(featuresOfHits(1).empty()) << "once is the coverage's to tell";
 }
 
 TEST(SessionFeatures, TravelAsTextAndRefuseWhatDoesNotParse) {
@@ -249,6 +258,30 @@ TEST(SessionExplorer, TextsReachTheBoundaryLengthsWithinTheLimit) {
     for (std::size_t boundary : {0u, 16u, 32u, 33u, 64u, 128u, 256u, 4096u})
         EXPECT_TRUE(lengths.count(boundary)) << "no revertive text of " << boundary << " bytes";
     EXPECT_LE(*lengths.rbegin(), 65536u);
+}
+
+// A number the script's code compared against takes the place of a number in
+// a step: a pick's value among many becomes the one a branch waits for.
+TEST(SessionExplorer, ANumberTheCodeComparedAgainstIsSwappedIntoAStep) {
+    PanelLayout layout;
+    layout.panel = "1";
+    layout.controls.push_back({"SourceSel", "list", "Sources", 0, {}});
+    SessionExplorer explorer(ExploreSettings{}, layout, SearchDictionary{}, [](int) {
+        return Lines{"startup strict", "tick"};
+    });
+    SessionFeatures compared;
+    compared.responses = {1};
+    compared.sentWords = {"37", "not a number"};
+    explorer.offer({"startup strict", "tick"}, compared, false);
+    SessionRandom random(11);
+    int swapped = 0;
+    for (int i = 0; i < 2000; ++i)
+        for (const std::string& step :
+             explorer.mutate({"pick SourceSel 3", "param gain=12", "notify 6"}, random)) {
+            swapped += step == "pick SourceSel 37" || step == "param gain=37";
+            ASSERT_NE(step, "notify 37") << "only the types a host sends with null data";
+        }
+    EXPECT_GT(swapped, 40);
 }
 
 TEST(SessionExplorer, TheFirstMutatedSessionsPairTheLibrarysIdentifiersWithTheirNeighbours) {

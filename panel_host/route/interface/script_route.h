@@ -113,6 +113,18 @@ class ScriptRoute {
     virtual CallOutcome destroy() = 0;
     // The script's code reached so far; nothing where the route cannot see it.
     virtual std::optional<CodeCoverage> coverage() const { return std::nullopt; }
+    // How often each piece of the script's code ran since the last
+    // startCountingHits(): a block's address (emulated) or a guard's number
+    // (native, built with guards), with its count, 255 at most; nothing
+    // where the route cannot see the code run.
+    virtual void startCountingHits() {}
+    virtual std::vector<std::pair<std::uint32_t, std::uint8_t>> hitCounts() const { return {}; }
+    // From now on, remember the values the script's code compares against,
+    // where the route sees its compares (the emulated route's `cmp`s; a
+    // native library built with compare tracing); false when it cannot.
+    virtual bool logCompares() { return false; }
+    // Those values so far, at most a few hundred, in the order first seen.
+    virtual std::vector<std::uint32_t> comparedValues() const { return {}; }
     // After a delete: back to the state right after the library was opened
     // (memory, heap, settings), for another session without loading it again.
     // False when it cannot; the caller then opens the library anew.

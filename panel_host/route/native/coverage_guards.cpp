@@ -8,6 +8,9 @@ namespace {
 
 constexpr std::uint32_t capacity = 1u << 22; // guards of all modules loaded in this process
 unsigned char ran[capacity + 1];
+unsigned char hits[capacity + 1];  // since startCountingGuardHits()
+std::uint32_t hitGuards[capacity]; // the guards whose count is not 0
+std::uint32_t hitGuardCount = 0;
 
 struct GuardModule {
     char path[4096];
@@ -24,7 +27,60 @@ std::string fileName(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+// Constants compared against: a small open-addressed set beside the list, plain
+// arrays with no constructor, as the callbacks may run before main.
+constexpr std::uint32_t maxCompared = 256;
+std::uint32_t compared[maxCompared];
+std::uint32_t comparedCount = 0;
+std::uint32_t comparedSlots[1024];
+bool comparedSlotUsed[1024];
+
+void keepCompared(std::uint64_t value) {
+    if (comparedCount >= maxCompared)
+        return;
+    auto narrow = static_cast<std::uint32_t>(value);
+    std::uint32_t slot = (narrow * 2654435761u) >> 22;
+    while (comparedSlotUsed[slot]) {
+        if (comparedSlots[slot] == narrow)
+            return;
+        slot = (slot + 1) & 1023;
+    }
+    comparedSlotUsed[slot] = true;
+    comparedSlots[slot] = narrow;
+    compared[comparedCount++] = narrow;
+}
+
 } // namespace
+
+#define PANEL_HOST_EXPORT extern "C" __attribute__((visibility("default"))) void
+// A compare with a constant: the constant is the first operand.
+PANEL_HOST_EXPORT __sanitizer_cov_trace_const_cmp1(std::uint8_t constant, std::uint8_t) {
+    keepCompared(constant);
+}
+PANEL_HOST_EXPORT __sanitizer_cov_trace_const_cmp2(std::uint16_t constant, std::uint16_t) {
+    keepCompared(constant);
+}
+PANEL_HOST_EXPORT __sanitizer_cov_trace_const_cmp4(std::uint32_t constant, std::uint32_t) {
+    keepCompared(constant);
+}
+PANEL_HOST_EXPORT __sanitizer_cov_trace_const_cmp8(std::uint64_t constant, std::uint64_t) {
+    keepCompared(constant);
+}
+// Compares of two variables say nothing the search can use.
+PANEL_HOST_EXPORT __sanitizer_cov_trace_cmp1(std::uint8_t, std::uint8_t) {}
+PANEL_HOST_EXPORT __sanitizer_cov_trace_cmp2(std::uint16_t, std::uint16_t) {}
+PANEL_HOST_EXPORT __sanitizer_cov_trace_cmp4(std::uint32_t, std::uint32_t) {}
+PANEL_HOST_EXPORT __sanitizer_cov_trace_cmp8(std::uint64_t, std::uint64_t) {}
+// cases[0] is their count, cases[1] their width in bits, then the cases.
+PANEL_HOST_EXPORT __sanitizer_cov_trace_switch(std::uint64_t, std::uint64_t* cases) {
+    for (std::uint64_t i = 0; i < cases[0] && i < maxCompared; ++i)
+        keepCompared(cases[2 + i]);
+}
+#undef PANEL_HOST_EXPORT
+
+std::vector<std::uint32_t> tracedCompares() {
+    return std::vector<std::uint32_t>(compared, compared + comparedCount);
+}
 
 extern "C" __attribute__((visibility("default"))) void
 __sanitizer_cov_trace_pc_guard_init(std::uint32_t* start, std::uint32_t* stop) {
@@ -50,7 +106,26 @@ __sanitizer_cov_trace_pc_guard_init(std::uint32_t* start, std::uint32_t* stop) {
 
 extern "C" __attribute__((visibility("default"))) void
 __sanitizer_cov_trace_pc_guard(std::uint32_t* guard) {
-    ran[*guard] = 1; // 0 for guards never given a number: a slot of its own
+    std::uint32_t number = *guard; // 0 for guards never given a number: a slot of its own
+    ran[number] = 1;
+    if (hits[number] == 0 && hitGuardCount < capacity)
+        hitGuards[hitGuardCount++] = number;
+    if (hits[number] != 255)
+        ++hits[number];
+}
+
+void startCountingGuardHits() {
+    for (std::uint32_t i = 0; i < hitGuardCount; ++i)
+        hits[hitGuards[i]] = 0;
+    hitGuardCount = 0;
+}
+
+std::vector<std::pair<std::uint32_t, std::uint8_t>> guardHitCounts() {
+    std::vector<std::pair<std::uint32_t, std::uint8_t>> counts;
+    counts.reserve(hitGuardCount);
+    for (std::uint32_t i = 0; i < hitGuardCount; ++i)
+        counts.push_back({hitGuards[i], hits[hitGuards[i]]});
+    return counts;
 }
 
 std::optional<CodeCoverage> guardCoverage(const std::string& path) {
@@ -73,5 +148,12 @@ std::optional<CodeCoverage> guardCoverage(const std::string& path) {
 #else
 std::optional<CodeCoverage> guardCoverage(const std::string&) {
     return std::nullopt;
+}
+std::vector<std::uint32_t> tracedCompares() {
+    return {};
+}
+void startCountingGuardHits() {}
+std::vector<std::pair<std::uint32_t, std::uint8_t>> guardHitCounts() {
+    return {};
 }
 #endif

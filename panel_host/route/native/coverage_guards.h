@@ -8,11 +8,23 @@
 
 #include "script_route.h"
 
+#include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 // The guards of the library at `path` and those that ran; nothing when it
 // carries none (built without guards).
 std::optional<CodeCoverage> guardCoverage(const std::string& path);
+
+// The constants that code built with -fsanitize-coverage=trace-cmp compared
+// against (and a switch's cases), in the order first seen, at most 256; the
+// compiler's compare callbacks are exported beside the guards'.
+std::vector<std::uint32_t> tracedCompares();
+
+// How often each guard ran since the last startCountingGuardHits(), 255 at
+// most: (guard number, count), for guards of every module in this process.
+void startCountingGuardHits();
+std::vector<std::pair<std::uint32_t, std::uint8_t>> guardHitCounts();
 
 #endif

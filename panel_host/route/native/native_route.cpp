@@ -172,3 +172,21 @@ void* NativeRoute::serveScript(void* data, int type) {
 std::optional<CodeCoverage> NativeRoute::coverage() const {
     return guardCoverage(library_->path());
 }
+
+// A library built with compare tracing reports its compares from the first
+// call on; one built without has nothing to report.
+bool NativeRoute::logCompares() {
+    return true;
+}
+
+std::vector<std::uint32_t> NativeRoute::comparedValues() const {
+    return tracedCompares();
+}
+
+void NativeRoute::startCountingHits() {
+    startCountingGuardHits();
+}
+
+std::vector<std::pair<std::uint32_t, std::uint8_t>> NativeRoute::hitCounts() const {
+    return guardHitCounts();
+}

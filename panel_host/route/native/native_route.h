@@ -24,6 +24,10 @@ class NativeRoute : public ScriptRoute {
     std::optional<std::pair<long long, long long>> heldBlocks() const override;
     // The library's guards, when it was built with them (the guards preset).
     std::optional<CodeCoverage> coverage() const override;
+    bool logCompares() override;
+    void startCountingHits() override;
+    std::vector<std::pair<std::uint32_t, std::uint8_t>> hitCounts() const override;
+    std::vector<std::uint32_t> comparedValues() const override;
     CallOutcome load(ScriptHostSide& host, bool& created) override;
     CallOutcome revertive(int device, int index, const std::string& text) override;
     CallOutcome controlEvent(const std::string& panel, const std::string& control,

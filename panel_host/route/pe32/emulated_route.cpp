@@ -317,3 +317,20 @@ void EmulatedRoute::reportLiveBlocks() {
         host_->onRouteBreach(std::to_string(live.size() - maxLeaksListed) +
                              " more blocks are still live after delete");
 }
+
+bool EmulatedRoute::logCompares() {
+    process_.machine().logCompares(EmulatedProcess::firstImageBase, 0xFFFFFFFFu);
+    return true;
+}
+
+std::vector<std::uint32_t> EmulatedRoute::comparedValues() const {
+    return process_.machine().comparedValues();
+}
+
+void EmulatedRoute::startCountingHits() {
+    process_.machine().startCountingHits();
+}
+
+std::vector<std::pair<std::uint32_t, std::uint8_t>> EmulatedRoute::hitCounts() const {
+    return process_.machine().hitCounts();
+}

@@ -32,6 +32,10 @@ class EmulatedRoute : public ScriptRoute {
     CallOutcome destroy() override;
     bool rewind() override;
     std::optional<CodeCoverage> coverage() const override;
+    bool logCompares() override;
+    void startCountingHits() override;
+    std::vector<std::pair<std::uint32_t, std::uint8_t>> hitCounts() const override;
+    std::vector<std::uint32_t> comparedValues() const override;
 
     EmulatedProcess& process() { return process_; }
 

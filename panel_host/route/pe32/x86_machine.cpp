@@ -66,8 +66,10 @@ X86Machine::~X86Machine() {
     forgetSnapshot();
     if (uc_ != nullptr)
         uc_close(uc_);
-    if (blockSeen_ != nullptr)
+    if (blockSeen_ != nullptr) {
         munmap(blockSeen_, blockWindow);
+        munmap(blockHits_, blockWindow);
+    }
     // The emulator is gone: the memory it was lent can go too.
     for (const auto& [address, region] : regions_)
         if (region.host != nullptr)
@@ -247,6 +249,11 @@ void X86Machine::onBlock(uc_struct*, std::uint64_t address, std::uint32_t size, 
     std::uint32_t at = static_cast<std::uint32_t>(address);
     std::uint32_t offset = at - machine->watchBegin_;
     if (machine->blockSeen_ != nullptr && offset < blockWindow) {
+        std::uint8_t& hits = machine->blockHits_[offset];
+        if (hits == 0)
+            machine->hitOffsets_.push_back(offset);
+        if (hits != 255)
+            ++hits;
         if (machine->blockSeen_[offset] != 0)
             return;
         machine->blockSeen_[offset] = 1;
@@ -254,18 +261,72 @@ void X86Machine::onBlock(uc_struct*, std::uint64_t address, std::uint32_t size, 
     machine->blocks_.try_emplace(at, size);
 }
 
+void X86Machine::startCountingHits() {
+    for (std::uint32_t offset : hitOffsets_)
+        blockHits_[offset] = 0;
+    hitOffsets_.clear();
+}
+
+std::vector<std::pair<std::uint32_t, std::uint8_t>> X86Machine::hitCounts() const {
+    std::vector<std::pair<std::uint32_t, std::uint8_t>> counts;
+    counts.reserve(hitOffsets_.size());
+    for (std::uint32_t offset : hitOffsets_)
+        counts.push_back({watchBegin_ + offset, blockHits_[offset]});
+    return counts;
+}
+
 void X86Machine::watchBlocks(std::uint32_t begin, std::uint32_t end) {
     if (uc_ == nullptr)
         return;
     watchBegin_ = begin;
     if (blockSeen_ == nullptr) {
-        void* table = mmap(nullptr, blockWindow, PROT_READ | PROT_WRITE,
-                           MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
-        blockSeen_ = table == MAP_FAILED ? nullptr : static_cast<std::uint8_t*>(table);
+        void* seen = mmap(nullptr, blockWindow, PROT_READ | PROT_WRITE,
+                          MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+        void* hits = mmap(nullptr, blockWindow, PROT_READ | PROT_WRITE,
+                          MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+        if (seen != MAP_FAILED && hits != MAP_FAILED) {
+            blockSeen_ = static_cast<std::uint8_t*>(seen);
+            blockHits_ = static_cast<std::uint8_t*>(hits);
+        } else {
+            for (void* table : {seen, hits})
+                if (table != MAP_FAILED)
+                    munmap(table, blockWindow);
+        }
     }
     uc_hook hook;
     uc_hook_add(uc_, &hook, UC_HOOK_BLOCK, reinterpret_cast<void*>(&X86Machine::onBlock), this,
                 begin, end - 1);
+}
+
+// Code translated before a hook was added has no call to it: throw it away,
+// region by region (flushing every translation at once takes seconds).
+void X86Machine::translateAnew() {
+    for (const auto& [address, region] : regions_)
+        if (region.permissions & pageExecute)
+            uc_ctl_remove_cache(uc_, address, static_cast<std::uint64_t>(address) + region.size);
+}
+
+void X86Machine::onCompare(uc_struct*, std::uint64_t, std::uint64_t left, std::uint64_t right,
+                           std::uint32_t, void* self) {
+    auto* machine = static_cast<X86Machine*>(self);
+    if (machine->compared_.size() >= maxComparedValues)
+        return;
+    machine->keepCompared(static_cast<std::uint32_t>(left));
+    machine->keepCompared(static_cast<std::uint32_t>(right));
+}
+
+void X86Machine::keepCompared(std::uint32_t value) {
+    if (compared_.size() < maxComparedValues && comparedKnown_.insert(value).second)
+        compared_.push_back(value);
+}
+
+void X86Machine::logCompares(std::uint32_t begin, std::uint32_t end) {
+    if (uc_ == nullptr)
+        return;
+    uc_hook hook;
+    if (uc_hook_add(uc_, &hook, UC_HOOK_TCG_OPCODE, reinterpret_cast<void*>(&X86Machine::onCompare),
+                    this, begin, end - 1, UC_TCG_OP_SUB, UC_TCG_OP_FLAG_CMP) == UC_ERR_OK)
+        translateAnew();
 }
 
 void X86Machine::countInstructions(bool on) {
@@ -274,11 +335,7 @@ void X86Machine::countInstructions(bool on) {
         uc_hook_add(uc_, &hook, UC_HOOK_CODE, reinterpret_cast<void*>(&X86Machine::onInstruction),
                     this, 1, 0);
         countHook_ = hook;
-        // Code translated before the hook has no call to it: throw it away,
-        // region by region (flushing every translation at once takes seconds).
-        for (const auto& [address, region] : regions_)
-            if (region.permissions & pageExecute)
-                uc_ctl_remove_cache(uc_, address, static_cast<std::uint64_t>(address) + region.size);
+        translateAnew();
     } else if (!on && countHook_ != 0) {
         uc_hook_del(uc_, countHook_);
         countHook_ = 0;
@@ -381,9 +438,9 @@ bool X86Machine::clearUnsavedPages(std::uint32_t address, const Region& region) 
     std::vector<unsigned char> resident(region.size / page);
     if (mincore(region.host, region.size, resident.data()) != 0)
         return false;
-    auto saved = std::lower_bound(
-        savedPages_.begin(), savedPages_.end(), address,
-        [](const SavedPage& p, std::uint32_t at) { return p.address < at; });
+    auto saved =
+        std::lower_bound(savedPages_.begin(), savedPages_.end(), address,
+                         [](const SavedPage& p, std::uint32_t at) { return p.address < at; });
     for (std::uint32_t i = 0; i < resident.size(); ++i) {
         std::uint32_t at = address + i * page;
         while (saved != savedPages_.end() && saved->address < at)

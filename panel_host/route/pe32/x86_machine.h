@@ -18,8 +18,9 @@
 #include <cstdint>
 #include <functional>
 #include <map>
-#include <unordered_map>
 #include <string>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 struct uc_struct;
@@ -86,6 +87,18 @@ class X86Machine {
     void watchBlocks(std::uint32_t begin, std::uint32_t end);
     static constexpr std::uint32_t blockWindow = 0x04000000;
     const std::unordered_map<std::uint32_t, std::uint32_t>& blocksRun() const { return blocks_; }
+    // How often each watched block in the window ran since the last
+    // startCountingHits(), 255 at most: (address, count).
+    void startCountingHits();
+    std::vector<std::pair<std::uint32_t, std::uint8_t>> hitCounts() const;
+
+    // Remembers the values that code in [begin, end) compares (an x86 `cmp`,
+    // as the emulator translates it): both operands, at most
+    // maxComparedValues distinct ones, in the order first seen. Code already
+    // translated is translated anew, so every compare is seen.
+    void logCompares(std::uint32_t begin, std::uint32_t end);
+    static constexpr std::size_t maxComparedValues = 256;
+    const std::vector<std::uint32_t>& comparedValues() const { return compared_; }
 
     // Counting every instruction (slow; for measurements).
     void countInstructions(bool on);
@@ -105,9 +118,18 @@ class X86Machine {
                             std::int64_t value, void* self);
     static void onInstruction(uc_struct* uc, std::uint64_t address, std::uint32_t size, void* self);
     static void onBlock(uc_struct* uc, std::uint64_t address, std::uint32_t size, void* self);
+    static void onCompare(uc_struct* uc, std::uint64_t address, std::uint64_t left,
+                          std::uint64_t right, std::uint32_t size, void* self);
+    void keepCompared(std::uint32_t value);
+    // Drops the translations of every executable region, for hooks added late.
+    void translateAnew();
+    std::vector<std::uint32_t> compared_;
+    std::unordered_set<std::uint32_t> comparedKnown_;
     std::unordered_map<std::uint32_t, std::uint32_t> blocks_;
     std::uint32_t watchBegin_ = 0;
-    std::uint8_t* blockSeen_ = nullptr; // blockWindow bytes, reserved, touched where code runs
+    std::uint8_t* blockSeen_ = nullptr;     // blockWindow bytes, reserved, touched where code runs
+    std::uint8_t* blockHits_ = nullptr;     // the same, counts since startCountingHits()
+    std::vector<std::uint32_t> hitOffsets_; // offsets whose count is not 0
 
     // One page as the snapshot found it.
     struct SavedPage {
