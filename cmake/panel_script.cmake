@@ -81,7 +81,8 @@ function(register_panel_script_tests)
     endforeach()
     set(found ${CMAKE_BINARY_DIR}/panel-checks/${name}/validate-failures)
     add_test(NAME ${name}.validate_level_3
-             COMMAND panel-host validate $<TARGET_FILE:${name}> --level 3 --out ${found})
+             COMMAND panel-host validate $<TARGET_FILE:${name}> --level 3 --sessions 1000
+                     --out ${found})
     add_test(NAME ${name}.validate_compare
              COMMAND panel-host validate $<TARGET_FILE:${name}> --compare ${dll} --sessions 60
                      --out ${found})

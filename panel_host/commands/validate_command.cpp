@@ -164,6 +164,8 @@ class Validation {
         settings.seed = options_.seed;
         settings.steps = options_.steps;
         settings.maxSteps = options_.steps * 2;
+        if (options_.levelGiven) // the level's longest text, as its sessions draw them
+            settings.maxText = static_cast<size_t>(8) << (2 * options_.level);
         explorer_ = std::make_unique<SessionExplorer>(
             settings, layout_, std::move(dictionary),
             [this](int session) { return sessionLines(session); });

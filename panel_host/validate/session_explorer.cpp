@@ -250,8 +250,10 @@ SessionExplorer::Lines SessionExplorer::resizeText(Lines steps, SessionRandom& r
     for (std::size_t i = 0; i < steps.size(); ++i)
         if (textStart(steps[i]) <= steps[i].size())
             withText.push_back(i);
-    constexpr auto lengthCount =
-        static_cast<std::uint32_t>(sizeof textLengths / sizeof textLengths[0]);
+    std::uint32_t lengthCount = 0;
+    while (lengthCount < sizeof textLengths / sizeof textLengths[0] &&
+           textLengths[lengthCount] <= settings_.maxText)
+        ++lengthCount;
     std::size_t length = textLengths[random.below(lengthCount)];
     if (withText.empty() || random.chance(25)) {
         std::string text = toLength(word(random, true), length);
@@ -265,7 +267,7 @@ SessionExplorer::Lines SessionExplorer::resizeText(Lines steps, SessionRandom& r
     std::size_t start = textStart(step);
     std::string text = step.substr(start);
     if (random.chance(25))
-        length = random.chance(50) ? std::min(text.size() * 2, maxScriptText) : text.size() / 2;
+        length = random.chance(50) ? std::min(text.size() * 2, settings_.maxText) : text.size() / 2;
     step = step.substr(0, start) + toLength(text, length);
     return steps;
 }

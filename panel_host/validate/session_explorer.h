@@ -14,6 +14,7 @@
 #include "search_dictionary.h"
 #include "session_features.h"
 #include "session_generator.h"
+#include "text_file.h"
 
 #include <cstdint>
 #include <functional>
@@ -28,6 +29,9 @@ struct ExploreSettings {
     int blindShare = 25; // percent of sessions drawn blind once the corpus has any
     int audioRouter = 7;
     size_t maxCorpus = 4096;
+    // The longest text a mutation makes: the host's limit, or a level's own
+    // longest when the run is held to one level (its budget is set for those).
+    size_t maxText = maxScriptText;
 };
 
 class SessionExplorer {

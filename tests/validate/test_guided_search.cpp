@@ -258,6 +258,17 @@ TEST(SessionExplorer, TextsReachTheBoundaryLengthsWithinTheLimit) {
     for (std::size_t boundary : {0u, 16u, 32u, 33u, 64u, 128u, 256u, 4096u})
         EXPECT_TRUE(lengths.count(boundary)) << "no revertive text of " << boundary << " bytes";
     EXPECT_LE(*lengths.rbegin(), 65536u);
+
+    // A run held to level 2 grows no text past level 2's longest.
+    ExploreSettings levelTwo;
+    levelTwo.maxText = 128;
+    SessionExplorer held(levelTwo, layout, SearchDictionary{}, [](int) {
+        return Lines{"startup strict", "press OS_1"};
+    });
+    for (int i = 0; i < 1000; ++i)
+        for (const std::string& step : held.mutate({"revertive 7 12 MIC 1", "param a=b"}, random))
+            ASSERT_LE(step.size(), std::string("revertive 7 12 ").size() + 128)
+                << step.substr(0, 40);
 }
 
 // A number the script's code compared against takes the place of a number in
