@@ -16,6 +16,25 @@ if(WIN32)
     COMMENT "SHA-256 sums of the release files" VERBATIM)
   add_custom_target(release_sums ALL DEPENDS ${sums})
   install(FILES ${release_files} ${panel_folder}/INSTALL.txt ${sums} DESTINATION .)
+
+  # The symbols ship apart from the deliverable: PELDAN.pdb (matched to the
+  # DLL by the GUID and age they share) and its sum, in a second ZIP.
+  set(symbols_name PELDAN-${PROJECT_VERSION}-win32-symbols)
+  set(symbols_folder ${CMAKE_BINARY_DIR}/symbols/${symbols_name})
+  set(symbols_zip ${CMAKE_BINARY_DIR}/symbols/${symbols_name}.zip)
+  file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/symbols)
+  add_custom_command(OUTPUT ${symbols_zip}
+    COMMAND ${CMAKE_COMMAND} -E rm -rf ${symbols_folder}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${symbols_folder}
+    COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_PDB_FILE:PELDAN> ${symbols_folder}
+    COMMAND ${CMAKE_COMMAND} -DFILES=$<TARGET_PDB_FILE:PELDAN> -DOUTPUT=${symbols_folder}/SHA256SUMS
+            -P ${PROJECT_SOURCE_DIR}/cmake/sha256sums.cmake
+    COMMAND ${CMAKE_COMMAND} -E tar cf ${symbols_zip} --format=zip --mtime=1980-01-01
+            ${symbols_name}
+    WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/symbols
+    DEPENDS PELDAN ${PROJECT_SOURCE_DIR}/cmake/sha256sums.cmake
+    COMMENT "The symbols' ZIP: ${symbols_name}.zip" VERBATIM)
+  add_custom_target(symbols_zip ALL DEPENDS ${symbols_zip})
   set(CPACK_GENERATOR ZIP)
   set(CPACK_PACKAGE_FILE_NAME PELDAN-${PROJECT_VERSION}-win32)
   include(CPack)

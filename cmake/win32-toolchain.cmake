@@ -18,13 +18,19 @@ set(CMAKE_TRY_COMPILE_TARGET_TYPE STATIC_LIBRARY)
 set(PELDAN_WINE_INCLUDE /usr/include/wine/wine)
 set(PELDAN_MINGW_LIB /usr/i686-w64-mingw32/lib)
 # /GS-: no security-cookie runtime to link; /Zl: no default library names;
-# /Brepro: no timestamps, so that the same commit builds the same bytes.
-set(_flags "/GR- /EHs-c- /GS- /Zl /Brepro -imsvc ${PELDAN_WINE_INCLUDE}/msvcrt -imsvc ${PELDAN_WINE_INCLUDE}/windows")
+# /Brepro: no timestamps, so that the same commit builds the same bytes;
+# /Z7: debug information in the objects, for the PDB written beside each DLL.
+set(_flags "/GR- /EHs-c- /GS- /Zl /Brepro /Z7 -imsvc ${PELDAN_WINE_INCLUDE}/msvcrt -imsvc ${PELDAN_WINE_INCLUDE}/windows")
 set(CMAKE_C_FLAGS_INIT "${_flags}")
 set(CMAKE_CXX_FLAGS_INIT "${_flags}")
 # The MinGW import libraries carry no SafeSEH tables.
 # /Brepro: the header's timestamp becomes a hash of the output.
-set(CMAKE_SHARED_LINKER_FLAGS_INIT "/safeseh:no /manifest:no /Brepro")
+# /debug writes NAME.pdb beside NAME.dll, and the DLL names it by its file name
+# alone (/pdbaltpath), not by the build folder. /debug would also turn off the
+# removal of unused code and the folding of identical functions; /opt keeps
+# both, so the code is the same as a link without symbols.
+set(_debug_link "/debug /pdbaltpath:%_PDB% /pdbsourcepath:/source /opt:ref /opt:icf")
+set(CMAKE_SHARED_LINKER_FLAGS_INIT "/safeseh:no /manifest:no /Brepro ${_debug_link}")
 set(CMAKE_EXE_LINKER_FLAGS_INIT "/safeseh:no /manifest:no /Brepro")
 # The platform module would add kernel32.lib user32.lib ..., which lld-link
 # cannot find among MinGW's lib*.a.

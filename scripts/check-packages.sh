@@ -3,7 +3,8 @@
 #   the workbench's Debian package: installed with apt-get, an example run with
 #     the installed panel-host, then removed again;
 #   the Windows deliverable's ZIP (needs the win32 build): unpacked, its sums
-#     checked, and the stand-in string library absent.
+#     checked, and the stand-in string library absent; the symbols' ZIP beside
+#     it unpacked and its sums checked.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 SUDO=""
@@ -50,4 +51,12 @@ if ls "$folder" | grep -qi vesk_string; then
   exit 1
 fi
 cmp "$folder/PELDAN.dll" build/win32/bin/PELDAN.dll
+
+echo "package: the symbols' ZIP (build/win32/symbols)"
+symbols=$(ls build/win32/symbols/PELDAN-*-win32-symbols.zip)
+(cd "$unpacked" && cmake -E tar xf "$OLDPWD/$symbols")
+folder=$(ls -d "$unpacked"/PELDAN-*-win32-symbols)
+ls "$folder"
+(cd "$folder" && sha256sum -c SHA256SUMS)
+cmp "$folder/PELDAN.pdb" build/win32/bin/PELDAN.pdb
 rm -rf "$unpacked"

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the win32 DLLs twice from this tree, in two fresh folders, and checks
-# that PELDAN.dll and vesk_string.dll come out byte for byte the same and hold
-# neither folder's path.
+# that PELDAN.dll and vesk_string.dll, and the PDB beside each, come out byte
+# for byte the same and hold neither folder's path. (The PDB's GUID is a hash
+# of its contents and the DLL carries it, so the DLLs agree only if the PDBs do.)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 work=$(mktemp -d /tmp/peldan-repro.XXXXXX)
@@ -17,7 +18,7 @@ build "$work/first"
 build "$work/second-build-folder"
 
 failed=0
-for dll in PELDAN.dll vesk_string.dll; do
+for dll in PELDAN.dll PELDAN.pdb vesk_string.dll vesk_string.pdb; do
   first=$(sha256sum <"$work/first/bin/$dll" | cut -d' ' -f1)
   second=$(sha256sum <"$work/second-build-folder/bin/$dll" | cut -d' ' -f1)
   if [ "$first" = "$second" ]; then
