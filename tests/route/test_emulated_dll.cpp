@@ -154,6 +154,7 @@ struct Misbehaviour {
     std::string library;
     std::string scenario;
     std::string breach; // the start of the one breach expected
+    std::string source; // where, in the fixture's source, the breach says it happened
 };
 
 class MisbehavingDll : public ::testing::TestWithParam<Misbehaviour> {};
@@ -174,30 +175,43 @@ TEST_P(MisbehavingDll, IsReportedAndEndsTheRunWithoutHarm) {
     host.close();
     ASSERT_EQ(host.breaches().size(), 1u) << (host.breaches().empty() ? "" : host.breaches()[0]);
     EXPECT_EQ(host.breaches()[0].substr(0, m.breach.size()), m.breach);
+    EXPECT_NE(host.breaches()[0].find(m.source), std::string::npos) << host.breaches()[0];
 }
+
+// The fixture's functions and lines, as its PDB gives them (the compiler's
+// optimiser decides which line a merged instruction belongs to).
+const std::string fixture = "(tests/win32/fixtures/faulty_script.cpp:";
+const std::string misbehave = "`anonymous namespace'::FaultyScript::misbehave " + fixture;
+const std::string fromCallback =
+    ", called from `anonymous namespace'::FaultyScript::callback " + fixture + "5";
 
 INSTANTIATE_TEST_SUITE_P(
     Each, MisbehavingDll,
     ::testing::Values(
         Misbehaviour{"NullRead", "faulty_script.dll", "param null\n",
                      "script fault in parameter \"null\": read of unmapped memory at 0x00000000, "
-                     "at faulty_script.dll+0x"},
+                     "at faulty_script.dll+0x",
+                     misbehave + "64)" + fromCallback},
         Misbehaviour{"Hang", "faulty_script.dll", "param hang\n",
                      "script fault in parameter \"hang\": ran past its budget of 2000000 "
-                     "instructions, at faulty_script.dll+0x"},
+                     "instructions, at faulty_script.dll+0x",
+                     misbehave + "67)" + fromCallback},
         Misbehaviour{"WriteToHostRecord", "faulty_script.dll", "event 1 Take button=pressed\n",
                      "script fault in control event 1 Take button=pressed: write to read-only "
-                     "memory at 0x004"},
+                     "memory at 0x004", "FaultyScript::callback " + fixture + "53)"},
         Misbehaviour{"Leak", "faulty_script.dll", "param leak\n",
-                     "block of 24 bytes allocated at faulty_script.dll+0x"},
+                     "block of 24 bytes allocated at faulty_script.dll+0x", misbehave + "72)"},
         Misbehaviour{"DoubleFree", "faulty_script.dll", "param double-free\n",
-                     "double free of the block at 0x"},
+                     "double free of the block at 0x", misbehave + "77)" + fromCallback},
         Misbehaviour{"Overrun", "faulty_script.dll", "param overrun\n",
-                     "write past the end of the 8-byte block allocated at faulty_script.dll+0x"},
+                     "write past the end of the 8-byte block allocated at faulty_script.dll+0x",
+                     "found when it was freed at faulty_script.dll+0x"},
         Misbehaviour{"ForeignFree", "faulty_script.dll", "param foreign-free\n",
-                     "free of 0x00001234, which malloc did not give out, at faulty_script.dll+0x"},
+                     "free of 0x00001234, which malloc did not give out, at faulty_script.dll+0x",
+                     fromCallback},
         Misbehaviour{"WrongConvention", "cdecl_script.dll", "tick 1\n",
-                     "script fault in tick 1 at 0 ms: cdecl_script.dll+0x"}),
+                     "script fault in tick 1 at 0 ms: cdecl_script.dll+0x",
+                     "FaultyScript::callback " + fixture + "50) returned popping 0 bytes"}),
     [](const ::testing::TestParamInfo<Misbehaviour>& info) { return info.param.name; });
 
 TEST(EmulatedLoad, NamesEveryImportNoHostProvides) {
@@ -212,7 +226,10 @@ TEST(EmulatedLoad, MovesTheSecondImageThatWantsTheSameBase) {
     EmulatedRoute route(servedRuntimeDlls());
     std::string error;
     ASSERT_TRUE(route.open(dlls + "/PELDAN.dll", error)) << error;
-    EXPECT_EQ(route.process().where(0x10001000), "PELDAN.dll+0x1000");
+    // With PELDAN.pdb beside it, an address in code names its function and line.
+    EXPECT_EQ(route.process().where(0x10001000).substr(0, 36), "PELDAN.dll+0x1000 in PELDAN::PELDAN(");
+    EXPECT_NE(route.process().where(0x10001000).find("(panels/Studio_A/PELDAN/PELDAN.cpp:"),
+              std::string::npos);
     EXPECT_EQ(route.process().where(0x10011000).substr(0, 16), "vesk_string.dll+");
 }
 

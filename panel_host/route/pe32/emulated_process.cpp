@@ -14,7 +14,6 @@ namespace {
 
 constexpr std::uint32_t pageSize = 4096;
 constexpr std::size_t maxModules = 8;
-constexpr std::uint32_t stubSize = 8;
 // Values the callee-saved registers hold across a call; a callee that changes them is broken.
 constexpr std::uint32_t savedEbx = 0x5eed0001, savedEsi = 0x5eed0002, savedEdi = 0x5eed0003,
                         savedEbp = 0x5eed0004;
@@ -145,7 +144,8 @@ EmulatedProcess::CallResult EmulatedProcess::call(std::uint32_t function,
     machine_.setReg(X86Machine::ecx, thisPointer.value_or(0));
     X86Machine::Stop stop = machine_.run(function, stopAddress_, budget_);
     if (stop.kind != X86Machine::Stop::returned) {
-        result.fault = stop.what + ", at " + where(stop.at);
+        result.fault = stop.what + ", at " +
+                       whereWithCallers(stop.at, machine_.reg(X86Machine::esp));
         return result;
     }
     std::uint32_t expected = entryStack + 4 + popBytes;
@@ -163,15 +163,6 @@ EmulatedProcess::CallResult EmulatedProcess::call(std::uint32_t function,
     }
     result.eax = machine_.reg(X86Machine::eax);
     return result;
-}
-
-std::string EmulatedProcess::where(std::uint32_t address) const {
-    for (const Module& module : modules_)
-        if (address >= module.base && address - module.base < module.size)
-            return module.name + "+" + hexOffset(address - module.base);
-    if (address >= stubBase && address - stubBase < stubSize * stubs_.size())
-        return "host stub " + stubs_[(address - stubBase) / stubSize].name;
-    return hexAddress(address);
 }
 
 bool EmulatedProcess::readText(std::uint32_t address, std::size_t limit, std::string& out) const {
@@ -338,6 +329,9 @@ bool EmulatedProcess::loadModule(const std::string& folder, const std::string& f
         return false;
     Module module;
     module.name = fileName;
+    module.path = folder + "/" + fileName;
+    if (image.hasDebugId)
+        module.debugId = image.debugId;
     module.size = image.sizeOfImage;
     module.base = placeFor(image.preferredBase, image.sizeOfImage);
     if (module.base == 0) {

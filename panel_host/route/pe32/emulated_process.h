@@ -10,7 +10,9 @@
 #ifndef EMULATED_PROCESS_H
 #define EMULATED_PROCESS_H
 
+#include "debug_id.h"
 #include "emulated_heap.h"
+#include "module_symbols.h"
 #include "runtime_dll.h"
 #include "x86_machine.h"
 
@@ -34,6 +36,8 @@ class StubCall {
     std::uint32_t arg(int n) const;
     // The address the stub returns to: the caller's call site.
     std::uint32_t caller() const;
+    // That call site for people, with its source line and callers where symbols are.
+    std::string callSite() const;
     EmulatedProcess& process() const { return process_; }
 
   private:
@@ -50,6 +54,8 @@ class EmulatedProcess {
         std::map<std::string, std::uint32_t> exports; // name to address
         std::uint32_t entry = 0;                      // 0: none
         std::vector<std::pair<std::uint32_t, std::uint32_t>> code; // executable sections: rva, size
+        std::string path;                                          // the file it was loaded from
+        std::optional<DebugId> debugId;                            // the PDB it names, if any
     };
     const std::vector<Module>& modules() const { return modules_; }
     struct CallResult {
@@ -73,8 +79,17 @@ class EmulatedProcess {
     CallResult call(std::uint32_t function, const std::vector<std::uint32_t>& args,
                     std::uint16_t popBytes, std::optional<std::uint32_t> thisPointer = {});
 
-    // Where an address lies, for people: "PELDAN.dll+0x1a2b", "host stub malloc", or hex.
+    // Where an address lies, for people: "PELDAN.dll+0x1a2b", "host stub malloc", or hex;
+    // code of a DLL with its own PDB beside it adds " in FUNCTION (FILE:LINE)".
     std::string where(std::uint32_t address) const;
+    // The same, then the chain of callers: the frames inlined there and the
+    // return addresses found on the stack from `stackPointer` up, as
+    // ", called from F (FILE:LINE), from G (FILE:LINE)". Callers only with symbols.
+    // `returnAddress`: the address follows a call, whose line is the one told.
+    std::string whereWithCallers(std::uint32_t address, std::uint32_t stackPointer,
+                                 bool returnAddress = false) const;
+    // The symbols of the module at `index` in modules(), looked for on first use.
+    ModuleSymbols* symbolsOf(std::size_t index) const;
 
     // A text the emulated code gave, bounded; false when it runs into memory it may not read.
     bool readText(std::uint32_t address, std::size_t limit, std::string& out) const;
@@ -107,6 +122,7 @@ class EmulatedProcess {
     static constexpr std::uint32_t replyBase = 0x00800000, replySize = 0x00800000;
     static constexpr std::uint32_t heapBase = 0x01000000, heapSize = 0x04000000;
     static constexpr std::uint32_t firstImageBase = 0x10000000;
+    static constexpr std::uint32_t stubSize = 8; // bytes of code a host stub takes
 
   private:
     struct Stub {
@@ -121,6 +137,7 @@ class EmulatedProcess {
     std::optional<std::uint32_t> resolve(const std::string& dll, const std::string& function,
                                          const std::string& folder, LoadContext& context);
     void onTrap(std::uint32_t next);
+    std::string describePlace(std::uint32_t address, std::uint32_t lineAt) const;
     const RuntimeDll* runtimeDll(const std::string& dll) const;
 
     RuntimeDlls runtime_;
@@ -135,6 +152,8 @@ class EmulatedProcess {
     EmulatedHeap::Books savedHeap_;
     bool snapshotTaken_ = false;
     bool ready_ = false;
+    // Per module, in load order: its symbols once looked for (null: none).
+    mutable std::vector<std::optional<std::shared_ptr<ModuleSymbols>>> symbols_;
 };
 
 #endif

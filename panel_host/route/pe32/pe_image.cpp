@@ -18,7 +18,14 @@ constexpr std::uint16_t fileIsDll = 0x2000;
 constexpr std::uint16_t pe32Magic = 0x10b;
 constexpr std::uint32_t sectionRead = 0x40000000, sectionWrite = 0x80000000,
                         sectionExecute = 0x20000000;
-enum Directory : std::uint32_t { exportTable = 0, importTable = 1, baseRelocationTable = 5 };
+enum Directory : std::uint32_t {
+    exportTable = 0,
+    importTable = 1,
+    baseRelocationTable = 5,
+    debugDirectory = 6
+};
+constexpr std::uint32_t debugTypeCodeView = 2;
+constexpr std::uint32_t maxDebugEntries = 64;
 constexpr std::uint16_t relocationAbsolute = 0, relocationHighLow = 3;
 
 // Bounds-checked little-endian reads from the file or the laid-out image.
@@ -87,8 +94,11 @@ class PeReader {
         out_.fileName = fileName_;
         if (file_.size() > maxPeFileSize)
             return fail(error, "the file is larger than 64 MiB");
-        return headers(error) && header(error) && layOut(error) && imports(error) &&
-               exports(error) && fixups(error);
+        if (!(headers(error) && header(error) && layOut(error) && imports(error) &&
+              exports(error) && fixups(error)))
+            return false;
+        debugId();
+        return true;
     }
 
   private:
@@ -263,6 +273,33 @@ class PeReader {
             out_.exports[name] = rva;
         }
         return true;
+    }
+
+    // The CodeView record ("RSDS", GUID, age, PDB name). Symbols are optional:
+    // a malformed or missing record leaves the DLL without them, not unloadable.
+    void debugId() {
+        const std::optional<DirectoryEntry> d = directory(debugDirectory);
+        if (!d)
+            return;
+        ImageReader image(out_.image);
+        std::uint32_t entries = std::min(d->Size / 28, maxDebugEntries);
+        for (std::uint32_t i = 0; i < entries; ++i) {
+            std::uint32_t at = d->RelativeVirtualAddress + 28 * i, type = 0, size = 0, rva = 0;
+            if (!image.u32(at + 12, type) || !image.u32(at + 16, size) ||
+                !image.u32(at + 20, rva))
+                return;
+            if (type != debugTypeCodeView || size < 25 || !image.fits(rva, size))
+                continue;
+            const std::uint8_t* record = out_.image.data() + rva;
+            if (std::memcmp(record, "RSDS", 4) != 0)
+                continue;
+            std::memcpy(out_.debugId.guid, record + 4, 16);
+            image.u32(rva + 20, out_.debugId.age);
+            const char* name = reinterpret_cast<const char*>(record + 24);
+            out_.debugId.pdbName.assign(name, strnlen(name, size - 24));
+            out_.hasDebugId = true;
+            return;
+        }
     }
 
     bool fixups(std::string& error) {

@@ -8,6 +8,8 @@
 #ifndef PE_IMAGE_H
 #define PE_IMAGE_H
 
+#include "debug_id.h"
+
 #include <cstdint>
 #include <map>
 #include <string>
@@ -39,6 +41,8 @@ struct PeImage {
     std::vector<PeImport> imports;
     std::map<std::string, std::uint32_t> exports; // name to rva
     std::vector<std::uint32_t> fixups;            // rvas of 32-bit absolute addresses
+    bool hasDebugId = false;                      // a CodeView record names a PDB
+    DebugId debugId;
 };
 
 // Largest file and image this host loads.

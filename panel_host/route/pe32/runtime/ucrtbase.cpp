@@ -32,16 +32,16 @@ std::uint32_t runFree(const StubCall& call) {
         break;
     case EmulatedHeap::FreeResult::neverGiven:
         process.breach("free of " + hexAddress(address) + ", which malloc did not give out, at " +
-                       process.where(call.caller()));
+                       call.callSite());
         break;
     case EmulatedHeap::FreeResult::freedBefore:
         process.breach("double free of the block at " + hexAddress(address) + " allocated at " +
-                       process.where(block.site) + ", at " + process.where(call.caller()));
+                       process.where(block.site) + ", at " + call.callSite());
         break;
     case EmulatedHeap::FreeResult::guardBroken:
         process.breach("write past the end of the " + std::to_string(block.size) +
                        "-byte block allocated at " + process.where(block.site) +
-                       ", found when it was freed at " + process.where(call.caller()));
+                       ", found when it was freed at " + call.callSite());
         break;
     }
     return 0;
@@ -159,7 +159,7 @@ std::uint32_t runStrtol(const StubCall& call) {
 
 std::uint32_t runPurecall(const StubCall& call) {
     call.process().fault("pure virtual function called from " +
-                         call.process().where(call.caller()));
+                         call.callSite());
     return 0;
 }
 
