@@ -58,4 +58,6 @@ set(CPACK_DEBIAN_PACKAGE_SECTION devel)
 # The shared libraries panel-host and PELDAN.so link to (Unicorn, libmicrohttpd,
 # the C++ runtime) become the package's dependencies.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# llvm-symbolizer reads a DLL's PDB: faults by function and line, lines reached.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS llvm)
 include(CPack)

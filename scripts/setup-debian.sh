@@ -13,7 +13,7 @@ if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 
 packages=(
   cmake make g++ pkg-config                          # the native build
-  clang clang-tools lld llvm                         # clang-cl, lld-link, llvm-rc: the Windows DLL
+  clang clang-tools lld llvm                         # clang-cl, lld-link, llvm-rc: the Windows DLL; llvm-symbolizer: its PDB
   libwine-dev mingw-w64-i686-dev                     # Windows C runtime headers and import libraries
   libcli11-dev libmicrohttpd-dev nlohmann-json3-dev # panel-host: command line, HTTP server, JSON
   googletest libgtest-dev libgmock-dev               # the native build configures its tests
@@ -24,6 +24,7 @@ if [ "$mode" = tests ]; then
   packages+=(
     libbenchmark-dev                                 # benchmarks
     gcovr valgrind libclang-rt-14-dev                # coverage, memcheck; sanitizer and libFuzzer runtimes
+    lcov                                             # genhtml: pages of the source lines validate reached
     g++-mingw-w64-i686                               # panel-host as a Windows program
     chromium                                         # the browser panel's test
     dpkg-dev file                                    # packaging: the .deb's dependency list

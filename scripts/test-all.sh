@@ -64,12 +64,21 @@ scripts/memcheck.sh
 step "coverage: DLL code line coverage, at least 95%; every line of panels/ from validate's default run alone"
 scripts/coverage.sh 95
 
-step "guards: the panels built with coverage guards (clang, the guards preset); validate counts the guards natively"
+step "guards: the panels built with coverage guards (clang, the guards preset); validate counts the guards natively; the panel's source lines reached natively and in PELDAN.dll (its PDB), compared line by line, as lcov pages"
 cmake --preset guards >/dev/null
 cmake --build --preset guards
-build/guards/panel_host/panel-host validate build/guards/panels/Studio_A/PELDAN/PELDAN.so \
-  --out build/guards/validate-failures --json build/guards/validate.json | tee build/guards/validate.log
+build/guards/panel_host/panel-host validate build/guards/panels/Studio_A/PELDAN/PELDAN.so --seed 1 \
+  --out build/guards/validate-failures --json build/guards/validate.json \
+  --coverage-out build/guards/lines-native.info | tee build/guards/validate.log
 grep -q "PELDAN.so \[guards\] code reached: [1-9][0-9]* of [1-9][0-9]* guards" build/guards/validate.log
+build/native/panel_host/panel-host validate build/win32/bin/PELDAN.dll --seed 1 \
+  --out build/guards/validate-failures-dll --json build/guards/validate-dll.json \
+  --coverage-out build/guards/lines-dll.info | tee build/guards/validate-dll.log
+grep -q "panel source lines reached in PELDAN.dll: [1-9][0-9]* of" build/guards/validate-dll.log
+scripts/compare-line-coverage.sh build/guards/lines-native.info build/guards/lines-dll.info
+genhtml -q -o build/guards/lines-dll build/guards/lines-dll.info
+genhtml -q -o build/guards/lines-native build/guards/lines-native.info
+echo "guards: lcov pages in build/guards/lines-dll/index.html and build/guards/lines-native/index.html"
 
 step "fuzz: each libFuzzer target for ${FUZZ_SECONDS:-60}s"
 scripts/fuzz.sh "${FUZZ_SECONDS:-60}"

@@ -572,6 +572,10 @@ class Validation {
             std::cout << " sessions\n";
         }
         std::cout << codeReachedText(reach_);
+        if (!reach_.symbols.empty())
+            sourceLines_ = reach_.sourceLines(sharedSymbolizer());
+        if (sourceLines_)
+            std::cout << sourceLinesText(*sourceLines_);
         std::cout << "validate: " << sessionsPlayed_ << " sessions";
         if (shardCount_ > 1)
             std::cout << " (shard " << shardIndex_ << "/" << shardCount_ << ": sessions "
@@ -581,8 +585,7 @@ class Validation {
             std::cerr << "panel-host: cannot write " << options_.jsonFile << "\n";
             return badInput;
         }
-        if (!options_.coverageFile.empty() &&
-            !writeText(options_.coverageFile, blockListText(reach_))) {
+        if (!options_.coverageFile.empty() && !writeText(options_.coverageFile, coverageText())) {
             std::cerr << "panel-host: cannot write " << options_.coverageFile << "\n";
             return badInput;
         }
@@ -626,6 +629,7 @@ class Validation {
         report.panelLayout = layoutFile_;
         report.panelControls = static_cast<int>(layout_.controls.size());
         report.reach = reach_;
+        report.sourceLines = sourceLines_;
         report.search = explorer_ ? "guided" : "blind";
         report.outOfTime = outOfTime_;
         if (explorer_) {
@@ -651,6 +655,18 @@ class Validation {
         return !out.fail();
     }
 
+    // FILE.info: the lines reached, as an lcov tracefile; any other name: the blocks.
+    std::string coverageText() const {
+        const std::string info = ".info";
+        const std::string& file = options_.coverageFile;
+        bool lcov = file.size() > info.size() &&
+                    file.compare(file.size() - info.size(), info.size(), info) == 0;
+        if (!lcov)
+            return blockListText(reach_);
+        return sourceLines_ ? lcovTracefile(*sourceLines_, "validate")
+                            : std::string(); // nothing to say by line without symbols
+    }
+
     bool writeText(const std::string& path, const std::string& text) const {
         std::ofstream out(path, std::ios::binary);
         out << text;
@@ -662,6 +678,7 @@ class Validation {
     PanelLayout layout_;
     std::string layoutFile_;
     SessionReach reach_;
+    std::optional<LineCoverage> sourceLines_; // once the run is over, where symbols were read
     std::vector<Failure> failures_;
     long long steps_ = 0;
     double seconds_ = 0;
@@ -745,7 +762,8 @@ CLI::App* addValidateCommand(CLI::App& app, ValidateOptions& options) {
     command->add_option("--json", options.jsonFile, "a JSON report for CI")->check(nonEmptyPath);
     command
         ->add_option("--coverage-out", options.coverageFile,
-                     "write the blocks of the script's code that ran (emulated route)")
+                     "write the blocks of the script's code that ran (emulated route); "
+                     "FILE.info: the panel's source lines reached, as an lcov tracefile")
         ->check(nonEmptyPath);
     command
         ->add_option("--junit", options.junitFile,

@@ -47,6 +47,20 @@ std::string codeReachedText(const SessionReach& reach) {
     return text;
 }
 
+std::string sourceLinesText(const LineCoverage& lines) {
+    std::string modules;
+    for (const std::string& module : lines.modules)
+        modules += (modules.empty() ? "" : ", ") + module;
+    char percent[16];
+    std::snprintf(percent, sizeof percent, "%.1f",
+                  lines.lines() == 0 ? 0.0
+                                     : 100.0 * static_cast<double>(lines.reachedLines()) /
+                                           static_cast<double>(lines.lines()));
+    return "validate: panel source lines reached in " + modules + ": " +
+           std::to_string(lines.reachedLines()) + " of " + std::to_string(lines.lines()) + " (" +
+           percent + "%)\n";
+}
+
 std::string blockListText(const SessionReach& reach) {
     std::string text = "# Blocks of the script's code that validate's sessions ran: place, size "
                        "in bytes.\n";

@@ -15,6 +15,8 @@
 std::string codeReachedText(const SessionReach& reach);
 // Every block reached: "MODULE+OFFSET [EXPORT] SIZE", a line each, in address order.
 std::string blockListText(const SessionReach& reach);
+// "validate: panel source lines reached in PELDAN.dll: 412 of 530 (77.7%)".
+std::string sourceLinesText(const LineCoverage& lines);
 // A test case a kind of failure, naming every session of that kind with its
 // seed, the step it failed in (`failedSteps`, one a failure) and the command
 // that replays its saved scenario; one passing case when nothing failed.

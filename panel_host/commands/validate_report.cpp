@@ -35,6 +35,16 @@ json codeCoverageJson(const SessionReach& reach) {
     return modules;
 }
 
+// null where no symbols were read.
+json sourceLinesJson(const std::optional<LineCoverage>& lines) {
+    if (!lines)
+        return nullptr;
+    return {{"modules", lines->modules},
+            {"lines", lines->lines()},
+            {"reached", lines->reachedLines()},
+            {"files", lines->files.size()}};
+}
+
 } // namespace
 
 json reportJson(const ValidateReport& r) {
@@ -79,6 +89,7 @@ json reportJson(const ValidateReport& r) {
               {"dictionary", r.dictionary},
               {"outOfTime", r.outOfTime}}},
             {"codeCoverage", codeCoverageJson(r.reach)},
+            {"sourceLines", sourceLinesJson(r.sourceLines)},
             {"reach", linesOf(r.reach.encode())}};
 }
 

@@ -46,6 +46,8 @@ struct ValidateReport {
     long long mutated = 0;    // sessions made by mutating the corpus
     long long dictionary = 0; // words the mutations drew on
     bool outOfTime = false;   // --time ended the run before its sessions
+    // The panel's source lines reached, where the script's symbols could be read.
+    std::optional<LineCoverage> sourceLines;
 };
 
 nlohmann::json reportJson(const ValidateReport& report);

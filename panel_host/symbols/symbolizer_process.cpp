@@ -27,9 +27,14 @@ constexpr std::size_t maxFramesPerAnswer = 64;
 // Where the win32 build roots the sources it records (/pdbsourcepath).
 constexpr const char* buildSourceRoot = "/source/";
 
+// Relative to the source tree where the build said so: under the win32
+// build's root, or behind "./" (a native build with its folder mapped to ".").
 std::string withoutBuildRoot(const std::string& file) {
     std::size_t root = std::strlen(buildSourceRoot);
-    return file.compare(0, root, buildSourceRoot) == 0 ? file.substr(root) : file;
+    std::string name = file.compare(0, root, buildSourceRoot) == 0 ? file.substr(root) : file;
+    while (name.rfind("./", 0) == 0)
+        name.erase(0, 2);
+    return name;
 }
 
 std::string text(const nlohmann::json& value) {

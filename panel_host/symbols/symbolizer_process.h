@@ -17,7 +17,7 @@
 
 struct SourceFrame {
     std::string function;
-    std::string file; // as the debug information names it, less the build's "/source/" root
+    std::string file; // as the debug information names it, less the build's "/source/" root or "./"
     std::uint32_t line = 0;
 };
 

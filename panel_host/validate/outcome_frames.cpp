@@ -113,6 +113,14 @@ std::string encodeOutcome(const SessionOutcome& outcome) {
             out.number(at.offset);
             out.text(name);
         }
+        out.number(static_cast<std::int64_t>(outcome.coverage->symbols.size()));
+        for (const SymbolSource& source : outcome.coverage->symbols) {
+            out.text(source.module);
+            out.text(source.path);
+            out.number(static_cast<std::int64_t>(source.unitAddresses.size()));
+            for (std::uint32_t address : source.unitAddresses)
+                out.number(address);
+        }
     }
     return out.frame();
 }
@@ -191,6 +199,23 @@ bool decodeOutcome(const std::string& bytes, SessionOutcome& outcome) {
         if (!in.text(at.module) || !in.number(offset) || !in.text(name))
             return false;
         at.offset = static_cast<std::uint32_t>(offset);
+    }
+    std::int64_t sources = 0;
+    if (!in.number(sources) || sources < 0 || sources > maxCoverageEntries)
+        return false;
+    coverage.symbols.resize(static_cast<size_t>(sources));
+    for (SymbolSource& source : coverage.symbols) {
+        std::int64_t units = 0;
+        if (!in.text(source.module) || !in.text(source.path) || !in.number(units) || units < 0 ||
+            units > maxCoverageEntries)
+            return false;
+        source.unitAddresses.resize(static_cast<size_t>(units));
+        for (std::uint32_t& address : source.unitAddresses) {
+            std::int64_t value = 0;
+            if (!in.number(value) || value < 0 || value > 0xffffffffLL)
+                return false;
+            address = static_cast<std::uint32_t>(value);
+        }
     }
     outcome.coverage = std::move(coverage);
     return true;

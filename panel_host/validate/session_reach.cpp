@@ -1,6 +1,7 @@
 #include "session_reach.h"
 
 #include <algorithm>
+#include <iterator>
 #include <sstream>
 
 namespace {
@@ -23,6 +24,9 @@ std::string controlOf(const std::vector<std::string>& w, const PanelLayout& layo
 }
 
 constexpr std::size_t maxParameterKeys = 64;
+// Bytes of one module's code read line by line: every byte is one question to
+// the symbolizer (about 25 microseconds), so a larger module is not read.
+constexpr std::uint64_t maxLineReadBytes = 1u << 20;
 
 // The key a parameter step names ("return" of "param return=all"), when it
 // is a plain identifier.
@@ -74,6 +78,8 @@ void SessionReach::add(const std::vector<std::string>& lines, const SessionOutco
         blocks[r.module].insert({r.offset, r.size});
     for (const auto& [at, name] : outcome.coverage->exports)
         exports[{at.module, at.offset}] = name;
+    for (const SymbolSource& source : outcome.coverage->symbols)
+        symbols.emplace(source.module, source);
 }
 
 std::vector<ModuleReach> SessionReach::modules(std::size_t gaps) const {
@@ -120,6 +126,48 @@ std::vector<ModuleReach> SessionReach::modules(std::size_t gaps) const {
     return out;
 }
 
+std::optional<LineCoverage> SessionReach::sourceLines(SymbolizerProcess& symbolizer) const {
+    LineCoverage lines;
+    for (const auto& [module, source] : symbols) {
+        auto codeOf = code.find(module);
+        if (codeOf == code.end())
+            continue;
+        auto ranOf = blocks.find(module);
+        auto ranAt = [&](std::uint32_t offset) {
+            if (ranOf == blocks.end())
+                return false;
+            // The last block that starts at or before the offset, if it covers it.
+            auto after = ranOf->second.upper_bound({offset, 0xffffffffu});
+            return after != ranOf->second.begin() &&
+                   static_cast<std::uint64_t>(std::prev(after)->first) + std::prev(after)->second >
+                       offset;
+        };
+        std::vector<std::uint32_t> units;
+        std::vector<bool> ran;
+        std::uint64_t codeBytes = 0;
+        for (const auto& range : codeOf->second)
+            codeBytes += range.second;
+        if (source.unitAddresses.empty() && codeBytes > maxLineReadBytes)
+            continue;
+        if (source.unitAddresses.empty()) {
+            for (const auto& [offset, size] : codeOf->second)
+                for (std::uint64_t at = offset; at < std::uint64_t{offset} + size; ++at) {
+                    units.push_back(static_cast<std::uint32_t>(at));
+                    ran.push_back(ranAt(static_cast<std::uint32_t>(at)));
+                }
+        } else {
+            for (std::size_t i = 0; i < source.unitAddresses.size(); ++i) {
+                units.push_back(source.unitAddresses[i]);
+                ran.push_back(ranAt(static_cast<std::uint32_t>(i)));
+            }
+        }
+        addModuleLines(lines, symbolizer, module, source.path, units, ran);
+    }
+    if (lines.modules.empty())
+        return std::nullopt;
+    return lines;
+}
+
 void SessionReach::merge(const SessionReach& other) {
     for (const auto& [kind, count] : other.stepKinds)
         stepKinds[kind] += count;
@@ -135,6 +183,26 @@ void SessionReach::merge(const SessionReach& other) {
     for (const auto& [module, ranges] : other.blocks)
         blocks[module].insert(ranges.begin(), ranges.end());
     exports.insert(other.exports.begin(), other.exports.end());
+    symbols.insert(other.symbols.begin(), other.symbols.end());
+}
+
+bool SessionReach::decodeSymbolSource(const std::string& line) {
+    std::size_t tab = line.find('\t'), second = line.find('\t', tab + 1);
+    if (tab == std::string::npos || second == std::string::npos)
+        return false;
+    SymbolSource source;
+    source.module = line.substr(tab + 1, second - tab - 1);
+    source.path = line.substr(second + 1);
+    std::istringstream addresses(line.substr(1, tab - 1));
+    for (long long address = 0; addresses >> address;) {
+        if (address < 0 || address > 0xffffffffLL)
+            return false;
+        source.unitAddresses.push_back(static_cast<std::uint32_t>(address));
+    }
+    if (!addresses.eof() || source.module.empty() || source.path.empty())
+        return false;
+    symbols.emplace(source.module, std::move(source));
+    return true;
 }
 
 std::string SessionReach::encode() const {
@@ -158,6 +226,16 @@ std::string SessionReach::encode() const {
     ranges('b', blocks);
     for (const auto& [at, name] : exports)
         text += "e " + std::to_string(at.second) + " " + name + "\t" + at.first + "\n";
+    // "s ADDRESS... TAB MODULE TAB PATH": neither may hold a tab or a line break.
+    for (const auto& [module, source] : symbols) {
+        if (source.path.find_first_of("\t\n") != std::string::npos ||
+            module.find_first_of("\t\n") != std::string::npos)
+            continue;
+        text += "s";
+        for (std::uint32_t address : source.unitAddresses)
+            text += " " + std::to_string(address);
+        text += "\t" + module + "\t" + source.path + "\n";
+    }
     return text;
 }
 
@@ -172,6 +250,11 @@ bool SessionReach::decode(const std::string& text) {
             std::set<std::string>& keys = line[0] == 'p' ? parameterKeys : answeredKeys;
             if (keys.size() < maxParameterKeys)
                 keys.insert(line.substr(2));
+            continue;
+        }
+        if (line.rfind("s", 0) == 0 && (line.size() == 1 || line[1] == ' ' || line[1] == '\t')) {
+            if (!decodeSymbolSource(line))
+                return false;
             continue;
         }
         std::istringstream fields(line);

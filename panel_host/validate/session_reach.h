@@ -3,11 +3,13 @@
 #ifndef SESSION_REACH_H
 #define SESSION_REACH_H
 
+#include "line_coverage.h"
 #include "panel_layout.h"
 #include "session_runner.h"
 
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -34,9 +36,13 @@ struct SessionReach {
     std::map<std::string, std::set<std::pair<std::uint32_t, std::uint32_t>>> code, blocks;
     std::map<std::pair<std::string, std::uint32_t>, std::string>
         exports; // (module, offset) -> name
+    std::map<std::string, SymbolSource> symbols; // module -> where its source lines are read
 
     // Per module, what ran of its code, with its `gaps` largest unreached runs.
     std::vector<ModuleReach> modules(std::size_t gaps = 5) const;
+    // The panel's source lines and those reached, over every module whose
+    // lines can be read; nothing when none can (no symbols, no symbolizer).
+    std::optional<LineCoverage> sourceLines(SymbolizerProcess& symbolizer) const;
 
     // Counts the steps of `lines` that `outcome` played (all of them, or up to
     // and with the failing one).
@@ -47,6 +53,9 @@ struct SessionReach {
     // As text, one "k VERB COUNT" or "c ID" line each; false for text that is not.
     std::string encode() const;
     bool decode(const std::string& text);
+
+  private:
+    bool decodeSymbolSource(const std::string& line);
 };
 
 #endif

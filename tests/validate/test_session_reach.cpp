@@ -3,6 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <optional>
+#include <set>
+
 #include <string>
 #include <vector>
 
@@ -117,6 +121,56 @@ TEST(SessionReach, CodeReachedIsTheUnionOfBlocksWithinTheExecutableBytes) {
     EXPECT_EQ(read.code, reach.code);
     EXPECT_EQ(read.exports, reach.exports);
     for (const char* bad : {"b 12\n", "x 1 2\n", "e 5 name-without-module\n"})
+        EXPECT_FALSE(SessionReach().decode(bad)) << bad;
+}
+
+// Lines from units: a DLL's bytes, or a guards module's guards at their
+// addresses; a line is reached when any unit of it ran; a boundary header is
+// not the panel's. The symbolizer is a script that gives line address/16 + 1.
+TEST(SessionReach, SourceLinesCountEveryUnitOfTheirLineAndOnlyThePanelsFiles) {
+    setenv("PANEL_HOST_SYMBOLIZER", FAKE_SYMBOLIZER, 1);
+    struct Case {
+        std::string module;
+        std::vector<std::uint32_t> unitAddresses;
+        std::set<std::pair<std::uint32_t, std::uint32_t>> code, blocks;
+        std::uint64_t lines, reached;
+        std::string lcov; // the tracefile's first lines
+    };
+    const std::vector<Case> cases = {
+        // Bytes 0..0x11f: lines 1..16 of the panel's file, then the header's (left out);
+        // the block 0x18..0x27 touches lines 2 and 3.
+        {"P.dll", {}, {{0, 0x120}}, {{0x18, 0x10}}, 16, 2,
+         "TN:validate\nSF:panels/P/a.cpp\nDA:1,0\nDA:2,8\nDA:3,8\nDA:4,0\n"},
+        // Three guards at 0x00, 0x20 and 0x40 (lines 1, 3, 5); the second ran.
+        {"P.so [guards]", {0x00, 0x20, 0x40}, {{0, 3}}, {{1, 1}}, 3, 1,
+         "TN:validate\nSF:panels/P/a.cpp\nDA:1,0\nDA:3,1\nDA:5,0\nLF:3\nLH:1\n"},
+    };
+    for (const Case& c : cases) {
+        SessionReach reach;
+        reach.code[c.module] = c.code;
+        reach.blocks[c.module] = c.blocks;
+        reach.symbols[c.module] = {c.module, "/nowhere/" + c.module, c.unitAddresses};
+        SessionReach read; // what crosses from a worker
+        ASSERT_TRUE(read.decode(reach.encode()));
+        SymbolizerProcess symbolizer;
+        std::optional<LineCoverage> lines = read.sourceLines(symbolizer);
+        ASSERT_TRUE(lines) << c.module;
+        EXPECT_EQ(lines->modules, std::vector<std::string>{c.module});
+        EXPECT_EQ(lines->lines(), c.lines) << c.module;
+        EXPECT_EQ(lines->reachedLines(), c.reached) << c.module;
+        EXPECT_EQ(lcovTracefile(*lines, "validate").substr(0, c.lcov.size()), c.lcov);
+    }
+    // No symbols, or a symbolizer that cannot be had: no lines at all.
+    SessionReach bare;
+    bare.code["P.dll"] = {{0, 16}};
+    SymbolizerProcess symbolizer;
+    EXPECT_FALSE(bare.sourceLines(symbolizer));
+    bare.symbols["P.dll"] = {"P.dll", "/nowhere/P.dll", {}};
+    setenv("PANEL_HOST_SYMBOLIZER", "/nonexistent/symbolizer", 1);
+    SymbolizerProcess missing;
+    EXPECT_FALSE(bare.sourceLines(missing));
+    unsetenv("PANEL_HOST_SYMBOLIZER");
+    for (const char* bad : {"s 1 2\n", "s x\tP.dll\t/p\n", "s -1\tP.dll\t/p\n", "s\tP.dll\t\n"})
         EXPECT_FALSE(SessionReach().decode(bad)) << bad;
 }
 

@@ -64,10 +64,21 @@ struct CodeRange {
 // others count bytes: a native library built with coverage guards.
 constexpr const char* guardModuleSuffix = " [guards]";
 
+// A module whose source lines can be read: its file (a DLL whose own PDB lies
+// beside it, or a library with debug information) and, for a guards module,
+// the address of each guard's block in that file (unit i at unitAddresses[i]);
+// a module that counts bytes has none: its offsets are its addresses.
+struct SymbolSource {
+    std::string module;
+    std::string path;
+    std::vector<std::uint32_t> unitAddresses;
+};
+
 struct CodeCoverage {
     std::vector<CodeRange> code;
     std::vector<CodeRange> reached;
     std::vector<std::pair<CodeRange, std::string>> exports; // at offset, size 0
+    std::vector<SymbolSource> symbols;
 };
 
 // The script's reply buffer to a parameter message.

@@ -16,6 +16,9 @@ struct GuardModule {
     char path[4096];
     std::uint32_t first; // guards first .. first + count - 1
     std::uint32_t count;
+    // The compiler's table of each guard's block address and flags, two words
+    // a guard in guard order, in the module's own memory; null without pc-table.
+    const std::uintptr_t* pcs;
 };
 constexpr int maxModules = 64;
 GuardModule modules[maxModules];
@@ -100,6 +103,7 @@ __sanitizer_cov_trace_pc_guard_init(std::uint32_t* start, std::uint32_t* stop) {
     }
     module.first = guardsGiven + 1;
     module.count = static_cast<std::uint32_t>(count);
+    module.pcs = nullptr;
     for (std::uint32_t* guard = start; guard < stop; ++guard)
         *guard = ++guardsGiven;
 }
@@ -112,6 +116,16 @@ __sanitizer_cov_trace_pc_guard(std::uint32_t* guard) {
         hitGuards[hitGuardCount++] = number;
     if (hits[number] != 255)
         ++hits[number];
+}
+
+// Called by the same module's constructor right after its guards were numbered.
+extern "C" __attribute__((visibility("default"))) void
+__sanitizer_cov_pcs_init(const std::uintptr_t* begin, const std::uintptr_t* end) {
+    if (moduleCount == 0)
+        return;
+    GuardModule& module = modules[moduleCount - 1];
+    if (static_cast<std::uint64_t>(end - begin) == 2ull * module.count)
+        module.pcs = begin;
 }
 
 void startCountingGuardHits() {
@@ -140,6 +154,17 @@ std::optional<CodeCoverage> guardCoverage(const std::string& path) {
         for (std::uint32_t i = 0; i < module.count; ++i)
             if (ran[module.first + i])
                 coverage.reached.push_back({name, i, 1});
+        Dl_info info{};
+        if (module.pcs != nullptr && module.count > 0 &&
+            dladdr(reinterpret_cast<void*>(module.pcs[0]), &info) != 0) {
+            // Each guard's block, as an offset into the file's image.
+            auto base = reinterpret_cast<std::uintptr_t>(info.dli_fbase);
+            SymbolSource source{name, module.path, {}};
+            for (std::uint32_t i = 0; i < module.count; ++i)
+                source.unitAddresses.push_back(
+                    static_cast<std::uint32_t>(module.pcs[2 * i] - base));
+            coverage.symbols.push_back(std::move(source));
+        }
         return coverage;
     }
     return std::nullopt;

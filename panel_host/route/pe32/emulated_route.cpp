@@ -118,6 +118,9 @@ std::optional<CodeCoverage> EmulatedRoute::coverage() const {
         for (const auto& [name, address] : module.exports)
             coverage.exports.push_back({{module.name, address - module.base, 0}, name});
     }
+    for (std::size_t i = 0; i < modules.size(); ++i)
+        if (process_.symbolsOf(i) != nullptr)
+            coverage.symbols.push_back({modules[i].name, modules[i].path, {}});
     for (const auto& [address, size] : process_.machine().blocksRun())
         for (const EmulatedProcess::Module& module : modules)
             if (address >= module.base && address - module.base < module.size)
