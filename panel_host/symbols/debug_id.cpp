@@ -33,14 +33,13 @@ class MsfFile {
         if (blockSize_ != 512 && blockSize_ != 1024 && blockSize_ != 2048 && blockSize_ != 4096)
             return fail(why, "has a block size of " + std::to_string(blockSize_));
         if (directoryBytes_ < 8 || directoryBytes_ > maxDirectoryBytes)
-            return fail(why, "has a stream directory of " + std::to_string(directoryBytes_) +
-                                 " bytes");
+            return fail(why,
+                        "has a stream directory of " + std::to_string(directoryBytes_) + " bytes");
         return true;
     }
 
     // The first `size` bytes of stream `index`; size must fit in its first block.
-    bool streamStart(std::uint32_t index, std::uint8_t* out, std::uint32_t size,
-                     std::string& why) {
+    bool streamStart(std::uint32_t index, std::uint8_t* out, std::uint32_t size, std::string& why) {
         std::vector<std::uint8_t> directory;
         if (!readDirectory(directory))
             return fail(why, "has a stream directory outside the file");
@@ -76,9 +75,8 @@ class MsfFile {
         directory.assign(blocks * blockSize_, 0);
         for (std::uint64_t i = 0; i < blocks; ++i) {
             std::uint32_t block = le32(map.data() + 4 * i);
-            if (block >= blockCount_ ||
-                !read(std::uint64_t{block} * blockSize_, directory.data() + i * blockSize_,
-                      blockSize_))
+            if (block >= blockCount_ || !read(std::uint64_t{block} * blockSize_,
+                                              directory.data() + i * blockSize_, blockSize_))
                 return false;
         }
         directory.resize(directoryBytes_);

@@ -15,8 +15,8 @@ std::string folderOf(const std::string& path) {
 
 } // namespace
 
-std::shared_ptr<ModuleSymbols> ModuleSymbols::find(const std::string& dllPath,
-                                                   const DebugId& id, std::string& why) {
+std::shared_ptr<ModuleSymbols> ModuleSymbols::find(const std::string& dllPath, const DebugId& id,
+                                                   std::string& why) {
     std::string name = pdbFileName(id.pdbName);
     if (name.empty() || name == "." || name == "..") {
         why = "the DLL names no PDB";

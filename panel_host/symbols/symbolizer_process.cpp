@@ -3,10 +3,10 @@
 #include <nlohmann/json.hpp>
 
 #include <cerrno>
-#include <cstdio>
-#include <cstring>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
@@ -72,7 +72,9 @@ bool quotable(const std::string& path) {
 
 } // namespace
 
-SymbolizerProcess::~SymbolizerProcess() { stop(); }
+SymbolizerProcess::~SymbolizerProcess() {
+    stop();
+}
 
 std::string SymbolizerProcess::program() {
     const char* chosen = std::getenv("PANEL_HOST_SYMBOLIZER");

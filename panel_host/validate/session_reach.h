@@ -35,7 +35,7 @@ struct SessionReach {
     // The script's code, where the route sees it: module -> (offset, size).
     std::map<std::string, std::set<std::pair<std::uint32_t, std::uint32_t>>> code, blocks;
     std::map<std::pair<std::string, std::uint32_t>, std::string>
-        exports; // (module, offset) -> name
+        exports;                                 // (module, offset) -> name
     std::map<std::string, SymbolSource> symbols; // module -> where its source lines are read
 
     // Per module, what ran of its code, with its `gaps` largest unreached runs.

@@ -112,23 +112,24 @@ TEST_P(DllWithoutItsPdb, ReportsTheModuleAndOffsetAlone) {
 
 INSTANTIATE_TEST_SUITE_P(
     Each, DllWithoutItsPdb,
-    ::testing::Values(
-        WithoutOwnPdb{"Missing", [](const std::string&) {}},
-        WithoutOwnPdb{"AnotherBuilds",
-                      [](const std::string& pdb) {
-                          fs::copy_file(dlls + "/cdecl_script.pdb", pdb);
-                      }},
-        WithoutOwnPdb{"CutShort",
-                      [](const std::string& pdb) {
-                          std::vector<std::uint8_t> bytes = bytesOf(dlls + "/faulty_script.pdb");
-                          bytes.resize(100);
-                          writeBytes(pdb, bytes);
-                      }},
-        WithoutOwnPdb{"NotAPdb",
-                      [](const std::string& pdb) {
-                          writeBytes(pdb, std::vector<std::uint8_t>(8192, 0x5a));
-                      }},
-        WithoutOwnPdb{"AFolder", [](const std::string& pdb) { fs::create_directory(pdb); }}),
+    ::testing::Values(WithoutOwnPdb{"Missing", [](const std::string&) {}},
+                      WithoutOwnPdb{"AnotherBuilds",
+                                    [](const std::string& pdb) {
+                                        fs::copy_file(dlls + "/cdecl_script.pdb", pdb);
+                                    }},
+                      WithoutOwnPdb{"CutShort",
+                                    [](const std::string& pdb) {
+                                        std::vector<std::uint8_t> bytes =
+                                            bytesOf(dlls + "/faulty_script.pdb");
+                                        bytes.resize(100);
+                                        writeBytes(pdb, bytes);
+                                    }},
+                      WithoutOwnPdb{"NotAPdb",
+                                    [](const std::string& pdb) {
+                                        writeBytes(pdb, std::vector<std::uint8_t>(8192, 0x5a));
+                                    }},
+                      WithoutOwnPdb{"AFolder",
+                                    [](const std::string& pdb) { fs::create_directory(pdb); }}),
     [](const ::testing::TestParamInfo<WithoutOwnPdb>& info) { return info.param.name; });
 
 TEST(PdbDebugId, TheDllAndItsPdbAgreeAndOtherBuildsDoNot) {

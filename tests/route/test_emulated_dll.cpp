@@ -198,7 +198,8 @@ INSTANTIATE_TEST_SUITE_P(
                      misbehave + "67)" + fromCallback},
         Misbehaviour{"WriteToHostRecord", "faulty_script.dll", "event 1 Take button=pressed\n",
                      "script fault in control event 1 Take button=pressed: write to read-only "
-                     "memory at 0x004", "FaultyScript::callback " + fixture + "53)"},
+                     "memory at 0x004",
+                     "FaultyScript::callback " + fixture + "53)"},
         Misbehaviour{"Leak", "faulty_script.dll", "param leak\n",
                      "block of 24 bytes allocated at faulty_script.dll+0x", misbehave + "72)"},
         Misbehaviour{"DoubleFree", "faulty_script.dll", "param double-free\n",
@@ -227,7 +228,8 @@ TEST(EmulatedLoad, MovesTheSecondImageThatWantsTheSameBase) {
     std::string error;
     ASSERT_TRUE(route.open(dlls + "/PELDAN.dll", error)) << error;
     // With PELDAN.pdb beside it, an address in code names its function and line.
-    EXPECT_EQ(route.process().where(0x10001000).substr(0, 36), "PELDAN.dll+0x1000 in PELDAN::PELDAN(");
+    EXPECT_EQ(route.process().where(0x10001000).substr(0, 36),
+              "PELDAN.dll+0x1000 in PELDAN::PELDAN(");
     EXPECT_NE(route.process().where(0x10001000).find("(panels/Studio_A/PELDAN/PELDAN.cpp:"),
               std::string::npos);
     EXPECT_EQ(route.process().where(0x10011000).substr(0, 16), "vesk_string.dll+");

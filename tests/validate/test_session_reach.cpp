@@ -139,10 +139,20 @@ TEST(SessionReach, SourceLinesCountEveryUnitOfTheirLineAndOnlyThePanelsFiles) {
     const std::vector<Case> cases = {
         // Bytes 0..0x11f: lines 1..16 of the panel's file, then the header's (left out);
         // the block 0x18..0x27 touches lines 2 and 3.
-        {"P.dll", {}, {{0, 0x120}}, {{0x18, 0x10}}, 16, 2,
+        {"P.dll",
+         {},
+         {{0, 0x120}},
+         {{0x18, 0x10}},
+         16,
+         2,
          "TN:validate\nSF:panels/P/a.cpp\nDA:1,0\nDA:2,8\nDA:3,8\nDA:4,0\n"},
         // Three guards at 0x00, 0x20 and 0x40 (lines 1, 3, 5); the second ran.
-        {"P.so [guards]", {0x00, 0x20, 0x40}, {{0, 3}}, {{1, 1}}, 3, 1,
+        {"P.so [guards]",
+         {0x00, 0x20, 0x40},
+         {{0, 3}},
+         {{1, 1}},
+         3,
+         1,
          "TN:validate\nSF:panels/P/a.cpp\nDA:1,0\nDA:3,1\nDA:5,0\nLF:3\nLH:1\n"},
     };
     for (const Case& c : cases) {

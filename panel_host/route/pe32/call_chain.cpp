@@ -69,8 +69,10 @@ CallBefore callBefore(const EmulatedProcess& process, std::uint32_t returnAddres
         if (at[0] != 0xff || ((modrm >> 3) & 7) != 2)
             continue;
         int mod = modrm >> 6, rm = modrm & 7;
-        int expected = 2 + (mod != 3 && rm == 4 ? 1 : 0) +
-                       (mod == 1 ? 1 : (mod == 2 || (mod == 0 && rm == 5)) ? 4 : 0);
+        int displacement = mod == 1 ? 1 : 0;
+        if (mod == 2 || (mod == 0 && rm == 5))
+            displacement = 4;
+        int expected = 2 + (mod != 3 && rm == 4 ? 1 : 0) + displacement; // opcode, ModRM, SIB
         if (expected == length)
             return {CallBefore::unknown, 0};
     }
@@ -78,7 +80,7 @@ CallBefore callBefore(const EmulatedProcess& process, std::uint32_t returnAddres
 }
 
 struct ChainFrame {
-    std::string function;          // the function the code belongs to
+    std::string function;           // the function the code belongs to
     std::vector<std::string> lines; // its source frames, innermost first
     bool tentative;                 // reached through a call whose target is not known
 };

@@ -144,8 +144,8 @@ EmulatedProcess::CallResult EmulatedProcess::call(std::uint32_t function,
     machine_.setReg(X86Machine::ecx, thisPointer.value_or(0));
     X86Machine::Stop stop = machine_.run(function, stopAddress_, budget_);
     if (stop.kind != X86Machine::Stop::returned) {
-        result.fault = stop.what + ", at " +
-                       whereWithCallers(stop.at, machine_.reg(X86Machine::esp));
+        result.fault =
+            stop.what + ", at " + whereWithCallers(stop.at, machine_.reg(X86Machine::esp));
         return result;
     }
     std::uint32_t expected = entryStack + 4 + popBytes;

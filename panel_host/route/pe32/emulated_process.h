@@ -51,8 +51,8 @@ class EmulatedProcess {
         std::string name;
         std::uint32_t base = 0;
         std::uint32_t size = 0;
-        std::map<std::string, std::uint32_t> exports; // name to address
-        std::uint32_t entry = 0;                      // 0: none
+        std::map<std::string, std::uint32_t> exports;              // name to address
+        std::uint32_t entry = 0;                                   // 0: none
         std::vector<std::pair<std::uint32_t, std::uint32_t>> code; // executable sections: rva, size
         std::string path;                                          // the file it was loaded from
         std::optional<DebugId> debugId;                            // the PDB it names, if any

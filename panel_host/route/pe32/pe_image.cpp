@@ -285,8 +285,7 @@ class PeReader {
         std::uint32_t entries = std::min(d->Size / 28, maxDebugEntries);
         for (std::uint32_t i = 0; i < entries; ++i) {
             std::uint32_t at = d->RelativeVirtualAddress + 28 * i, type = 0, size = 0, rva = 0;
-            if (!image.u32(at + 12, type) || !image.u32(at + 16, size) ||
-                !image.u32(at + 20, rva))
+            if (!image.u32(at + 12, type) || !image.u32(at + 16, size) || !image.u32(at + 20, rva))
                 return;
             if (type != debugTypeCodeView || size < 25 || !image.fits(rva, size))
                 continue;

@@ -158,8 +158,7 @@ std::uint32_t runStrtol(const StubCall& call) {
 }
 
 std::uint32_t runPurecall(const StubCall& call) {
-    call.process().fault("pure virtual function called from " +
-                         call.callSite());
+    call.process().fault("pure virtual function called from " + call.callSite());
     return 0;
 }
 
