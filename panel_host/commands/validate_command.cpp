@@ -406,14 +406,19 @@ class Validation {
     }
 
     // Runs one session on its own (on both libraries when comparing) and judges it.
-    std::optional<Failure> rerun(int session, const Lines& lines) {
-        std::vector<SessionOutcome> mine =
-            runSessionBatch(settingsFor(options_.library), {lines}, nullptr);
+    // `sourcePlaces`: a fault names its function and line, where symbols can be read.
+    std::optional<Failure> rerun(int session, const Lines& lines, bool sourcePlaces = false) {
+        BatchSettings settings = settingsFor(options_.library);
+        settings.sourcePlaces = sourcePlaces;
+        std::vector<SessionOutcome> mine = runSessionBatch(settings, {lines}, nullptr);
         if (mine.empty())
             return std::nullopt;
         std::vector<SessionOutcome> theirs;
-        if (!options_.compare.empty())
-            theirs = runSessionBatch(settingsFor(options_.compare), {lines}, nullptr);
+        if (!options_.compare.empty()) {
+            BatchSettings reference = settingsFor(options_.compare);
+            reference.sourcePlaces = sourcePlaces;
+            theirs = runSessionBatch(reference, {lines}, nullptr);
+        }
         return judged(session, lines, mine[0], theirs.empty() ? nullptr : &theirs[0]);
     }
 
@@ -461,8 +466,12 @@ class Validation {
             },
             shrinkLimits(), tries);
         failure.shrinkTries = tries;
-        // Where the shrunk session fails now, with its particulars.
-        if (std::optional<Failure> again = rerun(failure.session, shrunk)) {
+        // Where the session failed as found, and where the shrunk one fails
+        // now, with their particulars and the places in the source.
+        if (std::optional<Failure> found = rerun(failure.session, lines, true);
+            found && found->kind == failure.kind && found->step == failure.foundStep)
+            failure.foundMessage = found->message;
+        if (std::optional<Failure> again = rerun(failure.session, shrunk, true)) {
             failure.step = again->step;
             failure.message = again->message;
         }

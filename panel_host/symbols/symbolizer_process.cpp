@@ -173,6 +173,8 @@ bool SymbolizerProcess::ask(const std::vector<Query>& queries, std::size_t from,
 
 std::optional<std::vector<SymbolizerProcess::Frames>>
 SymbolizerProcess::lookup(const std::vector<Query>& queries) {
+    if (!enabled_)
+        return std::nullopt;
     for (const Query& query : queries)
         if (query.module == nullptr || !quotable(*query.module))
             return std::nullopt;

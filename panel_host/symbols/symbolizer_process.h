@@ -40,6 +40,8 @@ class SymbolizerProcess {
 
     // The program run: $PANEL_HOST_SYMBOLIZER, else llvm-symbolizer on the PATH.
     static std::string program();
+    // Off: every question is answered with nothing, and no child starts.
+    void setEnabled(bool enabled) { enabled_ = enabled; }
 
   private:
     bool start();
@@ -51,6 +53,7 @@ class SymbolizerProcess {
     pid_t owner_ = -1; // the process that started the child
     int socket_ = -1;
     bool failed_ = false;
+    bool enabled_ = true;
     std::string pending_; // bytes read past the last whole line
 };
 

@@ -1,6 +1,7 @@
 #include "session_batch.h"
 
 #include "outcome_frames.h"
+#include "symbolizer_process.h"
 
 #include <cstdint>
 #include <cstring>
@@ -53,6 +54,7 @@ std::vector<SessionOutcome> runSessionBatch(const BatchSettings& settings,
                 // emulated route stays loaded as well, rewound between sessions
                 // with its translated code kept.
                 progress.begin(static_cast<std::int64_t>(first), 0);
+                sharedSymbolizer().setEnabled(settings.sourcePlaces);
                 void* resident = dlopen(settings.session.library.c_str(), RTLD_NOW | RTLD_LOCAL);
                 ResidentRoute route;
                 for (size_t i = first; i < sessions.size(); ++i) {

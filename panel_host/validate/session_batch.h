@@ -18,6 +18,10 @@ struct BatchSettings {
     // When the run's time is up: the session in progress is stopped and no
     // more start; neither counts as played.
     ChildProcess::Deadline deadline = ChildProcess::noDeadline;
+    // Faults named by function and line where the script's symbols can be
+    // read. Each batch child would start its own symbolizer, so the search
+    // and the shrinking go without; a failure's final runs ask for them.
+    bool sourcePlaces = false;
 };
 
 // One outcome per session, in order; fewer than `sessions` only when the

@@ -2,7 +2,9 @@
 # MOST steps, and `panel-host run` of the saved scenario must fail with
 # REPLAY_STATUS (4: a native script crashed; 1: a breach, as an emulated
 # script's fault is), saying REPLAY_SAYS; on REAL, the library without the
-# fault, when given, it must pass.
+# fault, when given, it must pass. With PLACE (a regular expression), the
+# saved scenario's account of the failure, and the replay's, must name the
+# fault's place so.
 #   cmake -DPANEL_HOST=... -DLIBRARY=... -DOUT=... -DMOST=20 -DREPLAY_STATUS=1
 #         -DREPLAY_SAYS="script fault" -P finds_and_replays.cmake
 file(REMOVE_RECURSE ${OUT})
@@ -29,6 +31,12 @@ endif()
 string(FIND "${replayed}" "${REPLAY_SAYS}" says)
 if(says EQUAL -1)
   message(FATAL_ERROR "panel-host run of ${scenario} does not say '${REPLAY_SAYS}':\n${replayed}")
+endif()
+if(PLACE)
+  file(READ ${scenario} story LIMIT 200000)
+  if(NOT story MATCHES "${PLACE}" OR NOT replayed MATCHES "${PLACE}")
+    message(FATAL_ERROR "the saved scenario or its replay does not name the place '${PLACE}':\n${story}\n${replayed}")
+  endif()
 endif()
 if(REAL)
   execute_process(COMMAND ${PANEL_HOST} run ${REAL} ${scenario}
