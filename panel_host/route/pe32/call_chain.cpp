@@ -2,9 +2,10 @@
 // with its own PDB, the function and source line and the chain of callers.
 // The DLLs are built without frame pointers, so callers are found as crash
 // reporters find them: words on the stack that point just past a call
-// instruction in a module's code. A direct call must lead into the function
-// the frame below is in, which rejects most stale words; indirect calls
-// (through a vtable or an import slot) cannot be checked and are taken.
+// instruction in a module's code. A call whose target is known (direct, or
+// through an import slot) must lead into the function the frame below is
+// in, which rejects most stale words; a call through a register (a vtable
+// call) cannot be checked, and is weighed as whereWithCallers says.
 #include "emulated_process.h"
 #include "hex_text.h"
 
