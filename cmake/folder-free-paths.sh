@@ -1,4 +1,4 @@
-#!/bin/sh
+#!/usr/bin/env bash
 # Runs a win32 compile or link so that no folder of this machine reaches the
 # DLL's PDB. The PDB's GUID is a hash of its contents and the DLL carries that
 # GUID, so a path in the PDB would make the DLL differ from folder to folder.
@@ -56,10 +56,10 @@ while [ "$index" -lt "$count" ]; do
   index=$((index + 1))
   case $mode:$arg in
   compile:/Fo* | compile:/Fd*)
-    arg=$(printf '%s' "$arg" | cut -c1-3)$(absolute "${arg#/F?}")
+    arg=${arg:0:3}$(absolute "${arg#/F?}")
     ;;
   compile:*"$root"/*)
-    arg=$(printf '%s' "$arg" | sed "s|$root/||g")
+    arg=${arg//"$root/"/}
     ;;
   link:/pdb:/*)
     arg=/pdb:$(relative_to_here "${arg#/pdb:}")
