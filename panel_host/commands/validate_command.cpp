@@ -276,6 +276,8 @@ class Validation {
         std::vector<SessionFeatures> features;
         for (size_t i = 0; i < mine.size() && i < sessions.size(); ++i) {
             reach.add(sessions[i], mine[i], layout_);
+            if (i < theirs.size())
+                reach.addReferenceCode(theirs[i]);
             if (explorer_)
                 features.push_back(sessionFeatures(sessions[i], mine[i]));
         }
@@ -581,10 +583,14 @@ class Validation {
             std::cout << " sessions\n";
         }
         std::cout << codeReachedText(reach_);
-        if (!reach_.symbols.empty())
+        if (!reach_.symbols.empty()) {
             sourceLines_ = reach_.sourceLines(sharedSymbolizer());
-        if (sourceLines_)
-            std::cout << sourceLinesText(*sourceLines_);
+            referenceLines_ = reach_.sourceLines(sharedSymbolizer(), true);
+        }
+        // With --compare, the reference's share stands next to the library's.
+        for (const std::optional<LineCoverage>* lines : {&sourceLines_, &referenceLines_})
+            if (*lines)
+                std::cout << sourceLinesText(**lines);
         std::cout << "validate: " << sessionsPlayed_ << " sessions";
         if (shardCount_ > 1)
             std::cout << " (shard " << shardIndex_ << "/" << shardCount_ << ": sessions "
@@ -639,6 +645,7 @@ class Validation {
         report.panelControls = static_cast<int>(layout_.controls.size());
         report.reach = reach_;
         report.sourceLines = sourceLines_;
+        report.referenceSourceLines = referenceLines_;
         report.search = explorer_ ? "guided" : "blind";
         report.outOfTime = outOfTime_;
         if (explorer_) {
@@ -687,7 +694,8 @@ class Validation {
     PanelLayout layout_;
     std::string layoutFile_;
     SessionReach reach_;
-    std::optional<LineCoverage> sourceLines_; // once the run is over, where symbols were read
+    // Once the run is over, where symbols were read: the library's, the reference's.
+    std::optional<LineCoverage> sourceLines_, referenceLines_;
     std::vector<Failure> failures_;
     long long steps_ = 0;
     double seconds_ = 0;

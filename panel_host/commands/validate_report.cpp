@@ -90,6 +90,7 @@ json reportJson(const ValidateReport& r) {
               {"outOfTime", r.outOfTime}}},
             {"codeCoverage", codeCoverageJson(r.reach)},
             {"sourceLines", sourceLinesJson(r.sourceLines)},
+            {"referenceSourceLines", sourceLinesJson(r.referenceSourceLines)},
             {"reach", linesOf(r.reach.encode())}};
 }
 

@@ -48,6 +48,7 @@ struct ValidateReport {
     bool outOfTime = false;   // --time ended the run before its sessions
     // The panel's source lines reached, where the script's symbols could be read.
     std::optional<LineCoverage> sourceLines;
+    std::optional<LineCoverage> referenceSourceLines; // the --compare library's
 };
 
 nlohmann::json reportJson(const ValidateReport& report);

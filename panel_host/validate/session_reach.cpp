@@ -126,9 +126,37 @@ std::vector<ModuleReach> SessionReach::modules(std::size_t gaps) const {
     return out;
 }
 
-std::optional<LineCoverage> SessionReach::sourceLines(SymbolizerProcess& symbolizer) const {
+void SessionReach::addReferenceCode(const SessionOutcome& outcome) {
+    if (!outcome.coverage)
+        return;
+    auto theirs = [&](const std::string& module) {
+        if (referenceModules.count(module) != 0)
+            return true;
+        if (code.count(module) != 0)
+            return false;
+        referenceModules.insert(module);
+        return true;
+    };
+    for (const CodeRange& r : outcome.coverage->code)
+        if (theirs(r.module))
+            code[r.module].insert({r.offset, r.size});
+    for (const CodeRange& r : outcome.coverage->reached)
+        if (theirs(r.module))
+            blocks[r.module].insert({r.offset, r.size});
+    for (const auto& [at, name] : outcome.coverage->exports)
+        if (theirs(at.module))
+            exports[{at.module, at.offset}] = name;
+    for (const SymbolSource& source : outcome.coverage->symbols)
+        if (theirs(source.module))
+            symbols.emplace(source.module, source);
+}
+
+std::optional<LineCoverage> SessionReach::sourceLines(SymbolizerProcess& symbolizer,
+                                                      bool reference) const {
     LineCoverage lines;
     for (const auto& [module, source] : symbols) {
+        if ((referenceModules.count(module) != 0) != reference)
+            continue;
         auto codeOf = code.find(module);
         if (codeOf == code.end())
             continue;
@@ -184,6 +212,7 @@ void SessionReach::merge(const SessionReach& other) {
         blocks[module].insert(ranges.begin(), ranges.end());
     exports.insert(other.exports.begin(), other.exports.end());
     symbols.insert(other.symbols.begin(), other.symbols.end());
+    referenceModules.insert(other.referenceModules.begin(), other.referenceModules.end());
 }
 
 bool SessionReach::decodeSymbolSource(const std::string& line) {
@@ -236,6 +265,8 @@ std::string SessionReach::encode() const {
             text += " " + std::to_string(address);
         text += "\t" + module + "\t" + source.path + "\n";
     }
+    for (const std::string& module : referenceModules)
+        text += "r " + module + "\n";
     return text;
 }
 
@@ -244,6 +275,10 @@ bool SessionReach::decode(const std::string& text) {
     for (std::string line; std::getline(in, line);) {
         if (line.rfind("c ", 0) == 0) {
             controls.insert(line.substr(2));
+            continue;
+        }
+        if (line.rfind("r ", 0) == 0) {
+            referenceModules.insert(line.substr(2));
             continue;
         }
         if (line.rfind("p ", 0) == 0 || line.rfind("a ", 0) == 0) {

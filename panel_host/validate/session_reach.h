@@ -37,18 +37,24 @@ struct SessionReach {
     std::map<std::pair<std::string, std::uint32_t>, std::string>
         exports;                                 // (module, offset) -> name
     std::map<std::string, SymbolSource> symbols; // module -> where its source lines are read
+    std::set<std::string> referenceModules;      // modules of the --compare library
 
     // Per module, what ran of its code, with its `gaps` largest unreached runs.
     std::vector<ModuleReach> modules(std::size_t gaps = 5) const;
-    // The panel's source lines and those reached, over every module whose
-    // lines can be read; nothing when none can (no symbols, no symbolizer).
-    std::optional<LineCoverage> sourceLines(SymbolizerProcess& symbolizer) const;
+    // The panel's source lines and those reached, over every module of the
+    // library (or of the reference) whose lines can be read; nothing when none
+    // can (no symbols, no symbolizer).
+    std::optional<LineCoverage> sourceLines(SymbolizerProcess& symbolizer,
+                                            bool reference = false) const;
 
     // Counts the steps of `lines` that `outcome` played (all of them, or up to
     // and with the failing one).
     void add(const std::vector<std::string>& lines, const SessionOutcome& outcome,
              const PanelLayout& layout);
     void merge(const SessionReach& other);
+    // The code the reference library (--compare) ran in the same session, kept
+    // apart by module; a module the library itself has is left to it.
+    void addReferenceCode(const SessionOutcome& outcome);
 
     // As text, one "k VERB COUNT" or "c ID" line each; false for text that is not.
     std::string encode() const;

@@ -184,4 +184,35 @@ TEST(SessionReach, SourceLinesCountEveryUnitOfTheirLineAndOnlyThePanelsFiles) {
         EXPECT_FALSE(SessionReach().decode(bad)) << bad;
 }
 
+// With --compare, the reference's code is kept apart by module, crosses from
+// a worker as such, and gives its own lines; a module both have is the library's.
+TEST(SessionReach, TheReferencesCodeStaysApartFromTheLibrarys) {
+    setenv("PANEL_HOST_SYMBOLIZER", FAKE_SYMBOLIZER, 1);
+    auto outcomeWith = [](const std::string& module, std::uint32_t ran) {
+        SessionOutcome outcome;
+        outcome.coverage = CodeCoverage{{{module, 0, 0x40}}, {{module, ran, 1}}, {}, {}};
+        outcome.coverage->symbols.push_back({module, "/nowhere/" + module, {}});
+        return outcome;
+    };
+    SessionReach reach;
+    reach.add({}, outcomeWith("P.so", 0x00), PanelLayout());
+    reach.addReferenceCode(outcomeWith("P.dll", 0x10));
+    reach.addReferenceCode(outcomeWith("P.so", 0x30)); // the library's own: not the reference's
+    SessionReach read;
+    ASSERT_TRUE(read.decode(reach.encode()));
+    EXPECT_EQ(read.referenceModules, std::set<std::string>{"P.dll"});
+    SymbolizerProcess symbolizer;
+    std::optional<LineCoverage> mine = read.sourceLines(symbolizer);
+    std::optional<LineCoverage> theirs = read.sourceLines(symbolizer, true);
+    ASSERT_TRUE(mine && theirs);
+    EXPECT_EQ(mine->modules, std::vector<std::string>{"P.so"});
+    EXPECT_EQ(theirs->modules, std::vector<std::string>{"P.dll"});
+    // Lines 1..4 each; the library ran line 1, the reference line 2.
+    EXPECT_EQ(mine->files.at("panels/P/a.cpp").at(1), 1u);
+    EXPECT_EQ(mine->files.at("panels/P/a.cpp").at(4), 0u);
+    EXPECT_EQ(theirs->files.at("panels/P/a.cpp").at(2), 1u);
+    EXPECT_EQ(theirs->reachedLines(), 1u);
+    unsetenv("PANEL_HOST_SYMBOLIZER");
+}
+
 } // namespace
