@@ -52,6 +52,11 @@ int mergeReportFiles(const MergeOptions& options) {
         std::cerr << "panel-host: cannot merge: " << why << "\n";
         return badInput;
     }
+    // The lines reached by the whole run, where the libraries' symbols can be read here.
+    if (!whole.reach.symbols.empty()) {
+        whole.sourceLines = whole.reach.sourceLines(sharedSymbolizer());
+        whole.referenceSourceLines = whole.reach.sourceLines(sharedSymbolizer(), true);
+    }
     std::ofstream out(options.jsonFile);
     out << reportJson(whole).dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
     out.close();
