@@ -10,7 +10,10 @@ mkdir -p build/fuzz/findings
 mkdir -p build/fuzz/corpus/pe
 # The DLL reader starts from the DLLs the win32 build made, when there are any.
 cp -n build/win32/bin/*.dll build/fuzz/corpus/pe/ 2>/dev/null || true
-for target in parse decode script pe reports; do
+mkdir -p build/fuzz/corpus/pdb
+# The PDB reader starts from the PDBs beside them.
+cp -n build/win32/bin/*.pdb build/fuzz/corpus/pdb/ 2>/dev/null || true
+for target in parse decode script pe pdb reports; do
   corpus=build/fuzz/corpus/$target
   mkdir -p "$corpus"
   cp -n fuzz/corpus/$target/* "$corpus"/ 2>/dev/null || true
