@@ -24,6 +24,8 @@ constexpr std::size_t batchSize = 128;
 constexpr int answerTimeoutMs = 10000;
 constexpr std::size_t maxAnswerLine = 1u << 20;
 constexpr std::size_t maxFramesPerAnswer = 64;
+// A name read from a PDB goes into messages: longer ones are cut.
+constexpr std::size_t maxNameSize = 1024;
 // Where the win32 build roots the sources it records (/pdbsourcepath).
 constexpr const char* buildSourceRoot = "/source/";
 
@@ -38,7 +40,12 @@ std::string withoutBuildRoot(const std::string& file) {
 }
 
 std::string text(const nlohmann::json& value) {
-    return value.is_string() ? value.get<std::string>() : std::string();
+    if (!value.is_string())
+        return std::string();
+    std::string name = value.get<std::string>();
+    if (name.size() > maxNameSize)
+        name = name.substr(0, maxNameSize) + "...";
+    return name;
 }
 
 // One JSON answer: {"Symbol": [{"FunctionName", "FileName", "Line"}, ...]}, or an "Error".
