@@ -151,6 +151,8 @@ function button(control) {
 function draw(layout) {
   view.layout = layout;
   $("title").textContent = layout.title || "Panel " + layout.panel;
+  // Controls drawn afresh show no state yet; neither may the summary.
+  $("summary").textContent = "";
   for (const id of ["feeds", "actions", "labels", "pages", "sources"]) $(id).replaceChildren();
   for (const control of layout.controls) {
     if (control.kind === "button") {
