@@ -90,7 +90,11 @@ TEST_F(HostileDll, ValidateOnALoopingExportEndsWithinItsTime) {
         double took = secondsOf([&] { result = validate(looping + " --jobs 1 --time " + time); });
         EXPECT_LT(took, std::stod(time) + 5) << "--time " << time << "\n" << result.output;
         EXPECT_NE(result.status, 0) << result.output;
-        EXPECT_NE(result.output.find("failed in the load"), std::string::npos) << result.output;
+        // The load spends its instruction budget in about a second (more under a
+        // sanitizer): one second may end first, with nothing tested; four may not.
+        bool budgetSpent = result.output.find("failed in the load") != std::string::npos;
+        bool timeFirst = result.output.find("no session was played") != std::string::npos;
+        EXPECT_TRUE(budgetSpent || (timeFirst && std::string(time) == "1")) << result.output;
     }
 }
 
