@@ -82,6 +82,137 @@ TEST_F(Machine, TheBudgetIsExact) {
     EXPECT_EQ(short_.what, "ran past its budget of 2000 instructions");
 }
 
+// The budget is charged a block at a time, then one instruction at a time at
+// its end: every budget stops after exactly that many instructions, at the
+// next one, whether it ends at a block's start or inside one.
+TEST_F(Machine, EveryBudgetStopsAtItsOwnInstruction) {
+    load(countdown(1000));
+    const std::uint32_t halt = code + 8;
+    for (std::uint64_t budget : {1u, 2u, 3u, 4u, 5u, 99u, 100u, 1998u, 1999u, 2000u}) {
+        X86Machine::Stop stop = machine.run(code, halt, budget);
+        ASSERT_EQ(stop.kind, X86Machine::Stop::budgetSpent) << budget;
+        // mov ecx first, then dec and jnz in turn
+        std::uint32_t next = budget % 2 == 1 ? code + 5 : code + 6;
+        EXPECT_EQ(stop.at, next) << budget;
+        EXPECT_EQ(machine.reg(X86Machine::ecx), 1000 - budget / 2) << budget;
+    }
+    // Runs after one that ran out are charged in full again.
+    EXPECT_EQ(machine.run(code, halt, 2001).kind, X86Machine::Stop::returned);
+    EXPECT_EQ(machine.run(code, halt, 0).kind, X86Machine::Stop::returned); // 0: no limit
+}
+
+// Code the host writes anew is counted anew: four one-byte nops give way to
+// two two-byte ones of the same size.
+TEST_F(Machine, RewrittenCodeIsChargedByItsNewInstructions) {
+    load({0x90, 0x90, 0x90, 0x90, 0xf4});
+    const std::uint32_t halt = code + 4;
+    EXPECT_EQ(machine.run(code, halt, 4).kind, X86Machine::Stop::returned);
+    EXPECT_EQ(machine.run(code, halt, 3).kind, X86Machine::Stop::budgetSpent);
+    load({0x66, 0x90, 0x66, 0x90, 0xf4});
+    EXPECT_EQ(machine.run(code, halt, 2).kind, X86Machine::Stop::returned);
+    EXPECT_EQ(machine.run(code, halt, 1).kind, X86Machine::Stop::budgetSpent);
+}
+
+// Code that rewrites itself on a writable, executable page is counted one
+// instruction at a time, as the instruction counter counts it.
+TEST(MachineBudget, SelfRewritingCodeIsChargedAsTheCounterCountsIt) {
+    X86Machine machine;
+    std::string error;
+    ASSERT_TRUE(machine.map(code, 0x1000, pageRead | pageWrite | pageExecute, error)) << error;
+    // again: nop x4 ; mov dword [again], 0x90669066 ; dec ecx ; jnz again ; hlt
+    const std::vector<std::uint8_t> bytes = {0x90, 0x90, 0x90, 0x90, 0xc7, 0x05, 0x00, 0x00, 0x00,
+                                             0x10, 0x66, 0x90, 0x66, 0x90, 0x49, 0x75, 0xef, 0xf4};
+    const std::uint32_t halt = code + 17;
+    auto runFresh = [&](std::uint64_t budget) {
+        EXPECT_TRUE(machine.write(code, bytes.data(), bytes.size()));
+        machine.setReg(X86Machine::ecx, 2);
+        return machine.run(code, halt, budget);
+    };
+    machine.countInstructions(true);
+    ASSERT_EQ(runFresh(1000).kind, X86Machine::Stop::returned);
+    machine.countInstructions(false);
+    const std::uint64_t counted = machine.instructionsCounted();
+    ASSERT_GE(counted, 12u); // 7 on the first pass, 5 on the second
+    EXPECT_EQ(runFresh(counted).kind, X86Machine::Stop::returned);
+    X86Machine::Stop stop = runFresh(counted - 1);
+    EXPECT_EQ(stop.kind, X86Machine::Stop::budgetSpent);
+    EXPECT_EQ(stop.at, code + 15); // the second pass's jnz
+}
+
+// call stub ; hlt, with the stub `xchg ax, ax ; ret` in the stub area: the
+// handler sees each stub instruction before it runs and sets EAX.
+class StubMachine : public Machine {
+  protected:
+    static constexpr std::uint32_t stubs = 0x30000000;
+    std::vector<std::uint32_t> handed;
+    void SetUp() override {
+        Machine::SetUp();
+        std::string error;
+        ASSERT_TRUE(machine.map(stubs, 0x1000, pageRead | pageExecute, error)) << error;
+        ASSERT_TRUE(machine.stubArea(stubs, stubs + 0x1000, [this](std::uint32_t at) {
+            handed.push_back(at);
+            if (at == stubs)
+                machine.setReg(X86Machine::eax, 42);
+        }));
+        const std::uint8_t stub[] = {0x66, 0x90, 0xc3};
+        ASSERT_TRUE(machine.write(stubs, stub, sizeof stub));
+        std::uint32_t relative = stubs - (code + 5);
+        load({0xe8, static_cast<std::uint8_t>(relative), static_cast<std::uint8_t>(relative >> 8),
+              static_cast<std::uint8_t>(relative >> 16), static_cast<std::uint8_t>(relative >> 24),
+              0xf4});
+    }
+};
+
+TEST_F(StubMachine, TheHandlerRunsBeforeTheStubAndSetsItsAnswer) {
+    ASSERT_EQ(machine.run(code, code + 5, 100).kind, X86Machine::Stop::returned);
+    EXPECT_EQ(machine.reg(X86Machine::eax), 42u);
+    EXPECT_EQ(handed, (std::vector<std::uint32_t>{stubs, stubs + 2}));
+    EXPECT_EQ(machine.reg(X86Machine::esp), data + 0x1000);
+}
+
+// A budget that ends just before the stub ends the run there without the
+// host's handler; one more instruction lets the handler run once.
+TEST_F(StubMachine, ABudgetEndingAtTheStubDoesNotCallTheHost) {
+    X86Machine::Stop stop = machine.run(code, code + 5, 1);
+    EXPECT_EQ(stop.kind, X86Machine::Stop::budgetSpent);
+    EXPECT_EQ(stop.at, stubs);
+    EXPECT_TRUE(handed.empty());
+    machine.setReg(X86Machine::esp, data + 0x1000);
+    stop = machine.run(code, code + 5, 2);
+    EXPECT_EQ(stop.kind, X86Machine::Stop::budgetSpent);
+    EXPECT_EQ(stop.at, stubs + 2);
+    EXPECT_EQ(handed, (std::vector<std::uint32_t>{stubs}));
+}
+
+// A handler that ends the run as a fault stops it before the stub's `ret`.
+TEST_F(StubMachine, AHandlerFaultEndsTheRunAtTheStub) {
+    ASSERT_TRUE(machine.stubArea(stubs, stubs + 0x1000, [this](std::uint32_t at) {
+        handed.push_back(at);
+        machine.fault("refused");
+    }));
+    X86Machine::Stop stop = machine.run(code, code + 5, 100);
+    EXPECT_EQ(stop.kind, X86Machine::Stop::fault);
+    EXPECT_EQ(stop.what, "refused");
+    EXPECT_EQ(stop.at, stubs);
+    EXPECT_EQ(handed, (std::vector<std::uint32_t>{stubs}));
+}
+
+// An interrupt in the script's own code goes to the trap handler, any other
+// CPU exception ends the run as a fault.
+TEST_F(Machine, InterruptsOutsideTheStubsAreTheScriptsOwn) {
+    std::vector<std::uint32_t> trapped;
+    machine.onTrap([&](std::uint32_t next) {
+        trapped.push_back(next);
+        machine.fault("trapped");
+    });
+    load({0x90, 0xcd, 0x80, 0xf4});
+    X86Machine::Stop stop = machine.run(code, code + 3, 100);
+    EXPECT_EQ(stop.what, "trapped");
+    EXPECT_EQ(trapped, (std::vector<std::uint32_t>{code + 3}));
+    load({0x90, 0xcd, 0x03, 0xf4});
+    EXPECT_EQ(machine.run(code, code + 3, 100).what, "CPU exception 3");
+}
+
 TEST_F(Machine, BlocksAreRememberedOnceWithTheirSize) {
     machine.watchBlocks(code, 0xFFFFFFFFu);
     load(countdown(50));

@@ -88,6 +88,8 @@ EmulatedProcess::EmulatedProcess(RuntimeDlls runtime)
     machine_.write(stopAddress_, halt, sizeof halt);
     stubs_.push_back({"(return to host)", nullptr});
     machine_.onTrap([this](std::uint32_t next) { onTrap(next); });
+    ready_ = ready_ && machine_.stubArea(stubBase, stubBase + stubAreaSize,
+                                         [this](std::uint32_t at) { onStub(at); });
     // What the script's images run, for the coverage report; the host's
     // stubs below them are not the script's code.
     machine_.watchBlocks(firstImageBase, 0xFFFFFFFFu);
@@ -101,9 +103,9 @@ void EmulatedProcess::breach(const std::string& what) const {
 std::uint32_t EmulatedProcess::addStub(const std::string& name, std::uint16_t popBytes,
                                        StubHandler handler) {
     std::uint32_t address = stubBase + stubSize * static_cast<std::uint32_t>(stubs_.size());
-    // int 0x80 ; ret popBytes
-    const std::uint8_t code[stubSize] = {0xcd,
-                                         0x80,
+    // xchg ax, ax (the host's handler runs as it is reached) ; ret popBytes
+    const std::uint8_t code[stubSize] = {0x66,
+                                         0x90,
                                          0xc2,
                                          static_cast<std::uint8_t>(popBytes),
                                          static_cast<std::uint8_t>(popBytes >> 8),
@@ -116,13 +118,18 @@ std::uint32_t EmulatedProcess::addStub(const std::string& name, std::uint16_t po
     return address;
 }
 
+// Host stubs are reached without an interrupt, so this one is the script's own.
 void EmulatedProcess::onTrap(std::uint32_t next) {
-    std::uint32_t at = next - 2;
-    std::uint32_t index = (at - stubBase) / stubSize;
-    if (at < stubBase || (at - stubBase) % stubSize != 0 || index == 0 || index >= stubs_.size()) {
-        machine_.fault("interrupt 0x80 outside the host's stubs, at " + where(at));
+    machine_.fault("interrupt 0x80 outside the host's stubs, at " + where(next - 2));
+}
+
+// Before each instruction of the stub area: the first of a stub calls its
+// handler; the rest (its `ret`, or code past the last stub) run as they are.
+void EmulatedProcess::onStub(std::uint32_t at) {
+    std::uint32_t offset = at - stubBase;
+    std::uint32_t index = offset / stubSize;
+    if (offset % stubSize != 0 || index == 0 || index >= stubs_.size())
         return;
-    }
     StubCall call(*this, machine_.reg(X86Machine::esp));
     machine_.setReg(X86Machine::eax, stubs_[index].handler(call));
 }

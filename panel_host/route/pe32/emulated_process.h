@@ -137,6 +137,7 @@ class EmulatedProcess {
     std::optional<std::uint32_t> resolve(const std::string& dll, const std::string& function,
                                          const std::string& folder, LoadContext& context);
     void onTrap(std::uint32_t next);
+    void onStub(std::uint32_t at);
     std::string describePlace(std::uint32_t address, std::uint32_t lineAt) const;
     const RuntimeDll* runtimeDll(const std::string& dll) const;
 

@@ -60,16 +60,15 @@ X86Machine::X86Machine() {
                 1, 0);
     uc_hook_add(uc_, &hook, UC_HOOK_MEM_INVALID, reinterpret_cast<void*>(&X86Machine::onBadAccess),
                 this, 1, 0);
+    // One block hook everywhere: it charges the budget and records what is watched.
+    uc_hook_add(uc_, &hook, UC_HOOK_BLOCK, reinterpret_cast<void*>(&X86Machine::onBlock), this, 1,
+                0);
 }
 
 X86Machine::~X86Machine() {
     forgetSnapshot();
     if (uc_ != nullptr)
         uc_close(uc_);
-    if (blockSeen_ != nullptr) {
-        munmap(blockSeen_, blockWindow);
-        munmap(blockHits_, blockWindow);
-    }
     // The emulator is gone: the memory it was lent can go too.
     for (const auto& [address, region] : regions_)
         if (region.host != nullptr)
@@ -108,6 +107,11 @@ bool X86Machine::map(std::uint32_t address, std::uint32_t size, std::uint32_t pe
 
 bool X86Machine::allows(std::uint32_t address, std::uint64_t size,
                         std::uint32_t permissions) const {
+    std::uint32_t offset = 0;
+    if (size == 0)
+        return true;
+    if (const Region* region = regionHolding(address, size, offset))
+        return (region->permissions & permissions) == permissions;
     std::uint64_t at = address;
     std::uint64_t end = at + size;
     while (at < end) {
@@ -127,17 +131,24 @@ bool X86Machine::mapped(std::uint32_t address, std::uint32_t size) const {
     return allows(address, size, 0);
 }
 
+// The region last found is tried first: host calls mostly touch one region
+// (the stack, the heap) several times in a row.
 const X86Machine::Region* X86Machine::regionHolding(std::uint32_t address, std::size_t size,
                                                     std::uint32_t& offset) const {
-    auto region = regions_.upper_bound(address);
-    if (region == regions_.begin())
+    if (lastRegion_ == nullptr || address - lastRegionStart_ >= lastRegion_->size) {
+        auto region = regions_.upper_bound(address);
+        if (region == regions_.begin())
+            return nullptr;
+        --region;
+        if (address - region->first >= region->second.size)
+            return nullptr;
+        lastRegionStart_ = region->first;
+        lastRegion_ = &region->second;
+    }
+    offset = address - lastRegionStart_;
+    if (size > lastRegion_->size - offset)
         return nullptr;
-    --region;
-    offset = address - region->first;
-    if (address < region->first || offset >= region->second.size ||
-        size > region->second.size - offset)
-        return nullptr;
-    return &region->second;
+    return lastRegion_;
 }
 
 std::uint8_t* X86Machine::ownedTail(std::uint32_t address, std::uint32_t permissions,
@@ -180,6 +191,8 @@ bool X86Machine::write(std::uint32_t address, const void* data, std::size_t size
         std::memcpy(region->host + offset, data, size);
         return true;
     }
+    // Code is written here: the emulator translates it anew, and its counts go too.
+    blockTable_.forgetInstructions(address, size);
     return mapped(address, static_cast<std::uint32_t>(size)) &&
            uc_mem_write(uc_, address, data, size) == UC_ERR_OK;
 }
@@ -247,55 +260,119 @@ void X86Machine::onInstruction(uc_struct*, std::uint64_t, std::uint32_t, void* s
 void X86Machine::onBlock(uc_struct*, std::uint64_t address, std::uint32_t size, void* self) {
     auto* machine = static_cast<X86Machine*>(self);
     std::uint32_t at = static_cast<std::uint32_t>(address);
-    std::uint32_t offset = at - machine->watchBegin_;
-    if (machine->blockSeen_ != nullptr && offset < blockWindow) {
-        std::uint8_t& hits = machine->blockHits_[offset];
-        if (hits == 0)
-            machine->hitOffsets_.push_back(offset);
-        if (hits != 255)
-            ++hits;
-        if (machine->blockSeen_[offset] != 0)
-            return;
-        machine->blockSeen_[offset] = 1;
+    BlockTable::Entry& entry = machine->blockTable_.at(at);
+    if (machine->chargingBlocks_ && !machine->chargeBlock(at, size, entry))
+        return; // not run now: it is recorded when it runs
+    if (machine->watching_ &&
+        at - machine->watchBegin_ <= machine->watchLast_ - machine->watchBegin_)
+        machine->recordBlock(at, size, entry);
+}
+
+void X86Machine::recordBlock(std::uint32_t at, std::uint32_t size, BlockTable::Entry& entry) {
+    if (entry.hits == 0)
+        hitAddresses_.push_back(at);
+    if (entry.hits != 255)
+        ++entry.hits;
+    if (entry.seen != 0)
+        return;
+    entry.seen = 1;
+    blocks_.try_emplace(at, size);
+}
+
+bool X86Machine::chargeBlock(std::uint32_t address, std::uint32_t size, BlockTable::Entry& entry) {
+    std::uint32_t count = entry.size == size ? entry.instructions : 0;
+    if (count == 0)
+        count = instructionsInBlock(address, size, entry);
+    if (count == 0 || count > budgetLeft_) {
+        budgetNearlySpent_ = true;
+        chargingBlocks_ = false;
+        uc_emu_stop(uc_);
+        return false;
     }
-    machine->blocks_.try_emplace(at, size);
+    budgetLeft_ -= count;
+    return true;
+}
+
+// Asks the emulator for the block it is about to run. Code the script may
+// write is not charged by block (0): a block that rewrites itself runs in
+// pieces the emulator translates as it goes, so it is counted one
+// instruction at a time.
+std::uint32_t X86Machine::instructionsInBlock(std::uint32_t address, std::uint32_t size,
+                                              BlockTable::Entry& entry) {
+    std::uint32_t offset = 0;
+    const Region* region = regionHolding(address, size, offset);
+    uc_tb block{};
+    if (region == nullptr || (region->permissions & pageWrite) ||
+        uc_ctl_request_cache(uc_, address, &block) != UC_ERR_OK || block.pc != address ||
+        block.size != size)
+        return 0;
+    entry.size = static_cast<std::uint16_t>(size);
+    entry.instructions = block.icount;
+    return block.icount;
+}
+
+bool X86Machine::stubArea(std::uint32_t begin, std::uint32_t end, StubAreaHandler handler) {
+    if (uc_ == nullptr || begin == end)
+        return false;
+    stub_ = std::move(handler);
+    uc_hook hook;
+    return uc_hook_add(uc_, &hook, UC_HOOK_CODE,
+                       reinterpret_cast<void*>(&X86Machine::onStubInstruction), this, begin,
+                       end - 1) == UC_ERR_OK;
+}
+
+void X86Machine::onStubInstruction(uc_struct*, std::uint64_t address, std::uint32_t, void* self) {
+    auto* machine = static_cast<X86Machine*>(self);
+    if (machine->countingExactly_ && machine->budgetLeft_ == 0)
+        return; // the budget ends the run before this instruction
+    machine->stub_(static_cast<std::uint32_t>(address));
+}
+
+void X86Machine::onBudgetedInstruction(uc_struct* uc, std::uint64_t, std::uint32_t, void* self) {
+    auto* machine = static_cast<X86Machine*>(self);
+    if (machine->budgetLeft_ == 0)
+        uc_emu_stop(uc);
+    else
+        --machine->budgetLeft_;
+}
+
+int X86Machine::finishBudgetExactly(std::uint32_t until) {
+    if (budgetLeft_ == 0)
+        return UC_ERR_OK; // the next instruction is already one too many
+    uc_hook hook;
+    if (uc_hook_add(uc_, &hook, UC_HOOK_CODE,
+                    reinterpret_cast<void*>(&X86Machine::onBudgetedInstruction), this, 1,
+                    0) != UC_ERR_OK)
+        return UC_ERR_HOOK;
+    translateAnew();
+    countingExactly_ = true;
+    uc_err result = uc_emu_start(uc_, reg(eip), until, 0, 0);
+    countingExactly_ = false;
+    uc_hook_del(uc_, hook);
+    translateAnew(); // the rest of the runs go without a call per instruction
+    return result;
 }
 
 void X86Machine::startCountingHits() {
-    for (std::uint32_t offset : hitOffsets_)
-        blockHits_[offset] = 0;
-    hitOffsets_.clear();
+    for (std::uint32_t address : hitAddresses_)
+        blockTable_.at(address).hits = 0;
+    hitAddresses_.clear();
 }
 
 std::vector<std::pair<std::uint32_t, std::uint8_t>> X86Machine::hitCounts() const {
     std::vector<std::pair<std::uint32_t, std::uint8_t>> counts;
-    counts.reserve(hitOffsets_.size());
-    for (std::uint32_t offset : hitOffsets_)
-        counts.push_back({watchBegin_ + offset, blockHits_[offset]});
+    counts.reserve(hitAddresses_.size());
+    for (std::uint32_t address : hitAddresses_)
+        counts.push_back({address, blockTable_.find(address)->hits});
     return counts;
 }
 
 void X86Machine::watchBlocks(std::uint32_t begin, std::uint32_t end) {
-    if (uc_ == nullptr)
+    if (begin == end)
         return;
     watchBegin_ = begin;
-    if (blockSeen_ == nullptr) {
-        void* seen = mmap(nullptr, blockWindow, PROT_READ | PROT_WRITE,
-                          MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
-        void* hits = mmap(nullptr, blockWindow, PROT_READ | PROT_WRITE,
-                          MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
-        if (seen != MAP_FAILED && hits != MAP_FAILED) {
-            blockSeen_ = static_cast<std::uint8_t*>(seen);
-            blockHits_ = static_cast<std::uint8_t*>(hits);
-        } else {
-            for (void* table : {seen, hits})
-                if (table != MAP_FAILED)
-                    munmap(table, blockWindow);
-        }
-    }
-    uc_hook hook;
-    uc_hook_add(uc_, &hook, UC_HOOK_BLOCK, reinterpret_cast<void*>(&X86Machine::onBlock), this,
-                begin, end - 1);
+    watchLast_ = end - 1;
+    watching_ = true;
 }
 
 // Code translated before a hook was added has no call to it: throw it away,
@@ -344,7 +421,13 @@ void X86Machine::countInstructions(bool on) {
 
 X86Machine::Stop X86Machine::run(std::uint32_t start, std::uint32_t until, std::uint64_t budget) {
     fault_.clear();
-    uc_err result = uc_emu_start(uc_, start, until, 0, budget);
+    budgetLeft_ = budget;
+    budgetNearlySpent_ = false;
+    chargingBlocks_ = budget != 0;
+    int result = uc_emu_start(uc_, start, until, 0, 0);
+    chargingBlocks_ = false;
+    if (result == UC_ERR_OK && fault_.empty() && budgetNearlySpent_)
+        result = finishBudgetExactly(until);
     Stop stop;
     stop.at = reg(eip);
     if (!fault_.empty()) {
@@ -352,7 +435,8 @@ X86Machine::Stop X86Machine::run(std::uint32_t start, std::uint32_t until, std::
         stop.what = fault_;
     } else if (result != UC_ERR_OK) {
         stop.kind = Stop::fault;
-        stop.what = result == UC_ERR_INSN_INVALID ? "invalid instruction" : uc_strerror(result);
+        stop.what = result == UC_ERR_INSN_INVALID ? "invalid instruction"
+                                                  : uc_strerror(static_cast<uc_err>(result));
     } else if (stop.at != until) {
         stop.kind = Stop::budgetSpent;
         stop.what = "ran past its budget of " + std::to_string(budget) + " instructions";

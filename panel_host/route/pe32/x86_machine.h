@@ -1,8 +1,10 @@
 // A 32-bit x86 CPU with its memory, on the Unicorn emulator. The host maps
 // memory, reads and writes it regardless of protection, and runs code until
 // it returns to a stop address, faults, or spends its instruction budget.
-// Code reaches the host through trap stubs: `int 0x80` at a stub address
-// calls the trap handler, which reads the stack and sets registers.
+// Code reaches the host through stubs: the host's handler runs before each
+// instruction of the stub area, inside the emulator's run, reads the stack and
+// sets registers; the stub's own `ret` then returns to the caller. (A trap
+// through an interrupt costs a trip out of the translated code and back.)
 //
 // Memory that can hold no code (every mapping without execute permission) is
 // owned by the machine and mapped into the emulator by pointer: the host reads
@@ -14,6 +16,8 @@
 // Threads: one thread at a time; handlers run on the thread that called run().
 #ifndef X86_MACHINE_H
 #define X86_MACHINE_H
+
+#include "block_table.h"
 
 #include <cstdint>
 #include <functional>
@@ -36,6 +40,8 @@ class X86Machine {
     };
     // Called for `int 0x80`; `next` is the address after the instruction.
     using TrapHandler = std::function<void(std::uint32_t next)>;
+    // Called before an instruction of the stub area runs, with its address.
+    using StubAreaHandler = std::function<void(std::uint32_t address)>;
 
     X86Machine();
     ~X86Machine();
@@ -69,10 +75,16 @@ class X86Machine {
     bool push(std::uint32_t value);
 
     void onTrap(TrapHandler handler) { trap_ = std::move(handler); }
+    // Hands every instruction in [begin, end) to `handler` before it runs.
+    // Call before code there runs; once.
+    bool stubArea(std::uint32_t begin, std::uint32_t end, StubAreaHandler handler);
     // From a trap handler: ends the run as a fault.
     void fault(const std::string& what);
 
-    // Runs from `start` until the code reaches `until`, within `budget` instructions.
+    // Runs from `start` until the code reaches `until`, within `budget`
+    // instructions (0: no limit). The budget is charged a translated block at
+    // a time; when the next block would overspend it, the rest of the run
+    // counts instruction by instruction, so it stops exactly where it runs out.
     Stop run(std::uint32_t start, std::uint32_t until, std::uint64_t budget);
 
     // Remembers the writable memory and the registers as they are now;
@@ -81,14 +93,11 @@ class X86Machine {
     bool restore();
 
     // Remembers every block that starts in [begin, end) when it first runs:
-    // its address and size in bytes. Call before any code there runs. Blocks
-    // in the first blockWindow bytes are told apart by a flat table indexed by
-    // offset, so a block run again costs one byte test; the rest by the map.
+    // its address and size in bytes.
     void watchBlocks(std::uint32_t begin, std::uint32_t end);
-    static constexpr std::uint32_t blockWindow = 0x04000000;
     const std::unordered_map<std::uint32_t, std::uint32_t>& blocksRun() const { return blocks_; }
-    // How often each watched block in the window ran since the last
-    // startCountingHits(), 255 at most: (address, count).
+    // How often each watched block ran since the last startCountingHits(),
+    // 255 at most: (address, count).
     void startCountingHits();
     std::vector<std::pair<std::uint32_t, std::uint8_t>> hitCounts() const;
 
@@ -118,6 +127,18 @@ class X86Machine {
                             std::int64_t value, void* self);
     static void onInstruction(uc_struct* uc, std::uint64_t address, std::uint32_t size, void* self);
     static void onBlock(uc_struct* uc, std::uint64_t address, std::uint32_t size, void* self);
+    static void onStubInstruction(uc_struct* uc, std::uint64_t address, std::uint32_t size,
+                                  void* self);
+    static void onBudgetedInstruction(uc_struct* uc, std::uint64_t address, std::uint32_t size,
+                                      void* self);
+    // Takes the block's instructions from the budget; false (and the run
+    // stopped before the block) when they are unknown or more than is left.
+    bool chargeBlock(std::uint32_t address, std::uint32_t size, BlockTable::Entry& entry);
+    std::uint32_t instructionsInBlock(std::uint32_t address, std::uint32_t size,
+                                      BlockTable::Entry& entry);
+    // Spends what is left of the budget one instruction at a time.
+    int finishBudgetExactly(std::uint32_t until);
+    void recordBlock(std::uint32_t address, std::uint32_t size, BlockTable::Entry& entry);
     static void onCompare(uc_struct* uc, std::uint64_t address, std::uint64_t left,
                           std::uint64_t right, std::uint32_t size, void* self);
     void keepCompared(std::uint32_t value);
@@ -126,10 +147,9 @@ class X86Machine {
     std::vector<std::uint32_t> compared_;
     std::unordered_set<std::uint32_t> comparedKnown_;
     std::unordered_map<std::uint32_t, std::uint32_t> blocks_;
-    std::uint32_t watchBegin_ = 0;
-    std::uint8_t* blockSeen_ = nullptr;     // blockWindow bytes, reserved, touched where code runs
-    std::uint8_t* blockHits_ = nullptr;     // the same, counts since startCountingHits()
-    std::vector<std::uint32_t> hitOffsets_; // offsets whose count is not 0
+    std::uint32_t watchBegin_ = 0, watchLast_ = 0;
+    bool watching_ = false;
+    std::vector<std::uint32_t> hitAddresses_; // watched blocks whose count is not 0
 
     // One page as the snapshot found it.
     struct SavedPage {
@@ -143,11 +163,19 @@ class X86Machine {
     uc_struct* uc_ = nullptr;
     std::vector<SavedPage> savedPages_;
     struct uc_context* savedRegisters_ = nullptr;
-    std::map<std::uint32_t, Region> regions_; // by start address
+    std::map<std::uint32_t, Region> regions_; // by start address; never removed
+    mutable const Region* lastRegion_ = nullptr;
+    mutable std::uint32_t lastRegionStart_ = 0;
     TrapHandler trap_;
+    StubAreaHandler stub_;
+    bool countingExactly_ = false; // the budget's last instructions, one by one
     std::string fault_;
     std::uint64_t counted_ = 0;
     std::size_t countHook_ = 0;
+    BlockTable blockTable_;
+    bool chargingBlocks_ = false; // during run(), while the budget is charged by block
+    bool budgetNearlySpent_ = false;
+    std::uint64_t budgetLeft_ = 0;
 };
 
 #endif
