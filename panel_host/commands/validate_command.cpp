@@ -281,6 +281,15 @@ class Validation {
             if (explorer_)
                 features.push_back(sessionFeatures(sessions[i], mine[i]));
         }
+        // The parent judges from the reach and the features: the code each
+        // session reached (the same, or a little more, session after session)
+        // would only cross the pipe again.
+        for (std::vector<SessionOutcome>* outcomes : {&mine, &theirs})
+            for (SessionOutcome& outcome : *outcomes) {
+                outcome.coverage.reset();
+                outcome.hits.clear();
+                outcome.compared.clear();
+            }
         // What passed alike needs no step records nor transcripts in the parent.
         for (size_t i = 0; i < mine.size(); ++i) {
             SessionOutcome* other = i < theirs.size() ? &theirs[i] : nullptr;

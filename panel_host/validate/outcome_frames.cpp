@@ -1,5 +1,6 @@
 #include "outcome_frames.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
@@ -70,7 +71,36 @@ class FrameReader {
 
 } // namespace
 
-std::string encodeOutcome(const SessionOutcome& outcome) {
+namespace {
+
+// How an outcome's coverage is sent.
+enum CoverageField : std::int64_t { noCoverage = 0, coverageFollows = 1, coverageAsBefore = 2 };
+
+bool sameRanges(const std::vector<CodeRange>& a, const std::vector<CodeRange>& b) {
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                      [](const CodeRange& x, const CodeRange& y) {
+                          return x.offset == y.offset && x.size == y.size && x.module == y.module;
+                      });
+}
+
+bool sameCoverage(const CodeCoverage& a, const CodeCoverage& b) {
+    auto sameExport = [](const std::pair<CodeRange, std::string>& x,
+                         const std::pair<CodeRange, std::string>& y) {
+        return x.second == y.second && sameRanges({x.first}, {y.first});
+    };
+    auto sameSource = [](const SymbolSource& x, const SymbolSource& y) {
+        return x.module == y.module && x.path == y.path && x.unitAddresses == y.unitAddresses;
+    };
+    return sameRanges(a.reached, b.reached) && sameRanges(a.code, b.code) &&
+           std::equal(a.exports.begin(), a.exports.end(), b.exports.begin(), b.exports.end(),
+                      sameExport) &&
+           std::equal(a.symbols.begin(), a.symbols.end(), b.symbols.begin(), b.symbols.end(),
+                      sameSource);
+}
+
+} // namespace
+
+std::string encodeOutcome(const SessionOutcome& outcome, const SessionOutcome* previous) {
     FrameWriter out;
     out.number(outcome.failed);
     out.number(outcome.cannotLoad);
@@ -95,7 +125,12 @@ std::string encodeOutcome(const SessionOutcome& outcome) {
         out.number(where);
         out.number(count);
     }
-    out.number(outcome.coverage.has_value());
+    if (outcome.coverage && previous != nullptr && previous->coverage &&
+        sameCoverage(*outcome.coverage, *previous->coverage)) {
+        out.number(coverageAsBefore);
+        return out.frame();
+    }
+    out.number(outcome.coverage ? coverageFollows : noCoverage);
     if (outcome.coverage) {
         auto ranges = [&](const std::vector<CodeRange>& list) {
             out.number(static_cast<std::int64_t>(list.size()));
@@ -125,7 +160,8 @@ std::string encodeOutcome(const SessionOutcome& outcome) {
     return out.frame();
 }
 
-bool decodeOutcome(const std::string& bytes, SessionOutcome& outcome) {
+bool decodeOutcome(const std::string& bytes, SessionOutcome& outcome,
+                   const SessionOutcome* previous) {
     FrameReader in(bytes);
     std::int64_t failed = 0, cannotLoad = 0, step = 0, count = 0;
     if (!in.number(failed) || !in.number(cannotLoad) || !in.text(outcome.kind) ||
@@ -172,8 +208,16 @@ bool decodeOutcome(const std::string& bytes, SessionOutcome& outcome) {
     }
     if (!in.number(hasCoverage))
         return false;
-    if (!hasCoverage)
+    if (hasCoverage == noCoverage)
         return true;
+    if (hasCoverage == coverageAsBefore) {
+        if (previous == nullptr || !previous->coverage)
+            return false;
+        outcome.coverage = previous->coverage;
+        return true;
+    }
+    if (hasCoverage != coverageFollows)
+        return false;
     CodeCoverage coverage;
     auto ranges = [&](std::vector<CodeRange>& list) {
         std::int64_t count = 0;

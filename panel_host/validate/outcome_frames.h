@@ -10,10 +10,15 @@
 #include <string>
 #include <vector>
 
-// One outcome as a frame: its length (8 bytes), then its fields.
-std::string encodeOutcome(const SessionOutcome& outcome);
-// The fields of one frame (without its length); false when they do not parse.
-bool decodeOutcome(const std::string& bytes, SessionOutcome& outcome);
+// One outcome as a frame: its length (8 bytes), then its fields. The code
+// reached only grows while a library stays loaded, so an outcome whose
+// coverage is the same as `previous`'s (the one before it in the same
+// stream) says so instead of repeating it.
+std::string encodeOutcome(const SessionOutcome& outcome, const SessionOutcome* previous = nullptr);
+// The fields of one frame (without its length); false when they do not
+// parse, or name a previous coverage that `previous` does not have.
+bool decodeOutcome(const std::string& bytes, SessionOutcome& outcome,
+                   const SessionOutcome* previous = nullptr);
 
 // Any bytes as one frame: their length (8 bytes), then them.
 std::string frameOf(const std::string& body);

@@ -10,13 +10,16 @@
 
 namespace {
 
-// Takes every whole frame off the front of `pending`.
-void takeFrames(std::string& pending, std::vector<SessionOutcome>& outcomes) {
+// Takes every whole frame off the front of `pending`; `sinceChild` is how
+// many outcomes the current child sent before (its frames may refer to the
+// one before them).
+void takeFrames(std::string& pending, std::vector<SessionOutcome>& outcomes, size_t sinceChild) {
     std::size_t at = 0;
     std::string body;
     while (takeFrame(pending, at, body)) {
         SessionOutcome outcome;
-        if (!decodeOutcome(body, outcome)) {
+        const SessionOutcome* previous = outcomes.size() > sinceChild ? &outcomes.back() : nullptr;
+        if (!decodeOutcome(body, outcome, previous)) {
             outcome.failed = true;
             outcome.kind = outcome.message = "garbled outcome from the session's process";
         }
@@ -57,11 +60,13 @@ std::vector<SessionOutcome> runSessionBatch(const BatchSettings& settings,
                 sharedSymbolizer().setEnabled(settings.sourcePlaces);
                 void* resident = dlopen(settings.session.library.c_str(), RTLD_NOW | RTLD_LOCAL);
                 ResidentRoute route;
+                SessionOutcome previous;
                 for (size_t i = first; i < sessions.size(); ++i) {
                     SessionOutcome outcome = runSession(settings.session, sessions[i], progress,
                                                         static_cast<int>(i), &route);
-                    if (!writeAll(fd, encodeOutcome(outcome)))
+                    if (!writeAll(fd, encodeOutcome(outcome, i > first ? &previous : nullptr)))
                         _exit(3); // the parent is gone
+                    previous.coverage = std::move(outcome.coverage);
                     if (outcome.cannotLoad)
                         break;
                 }
@@ -73,7 +78,7 @@ std::vector<SessionOutcome> runSessionBatch(const BatchSettings& settings,
             settings.hangTimeoutMs,
             [&](const char* bytes, size_t size) {
                 pending.append(bytes, size);
-                takeFrames(pending, outcomes);
+                takeFrames(pending, outcomes, first);
                 if (onDone)
                     onDone(outcomes.size());
             },

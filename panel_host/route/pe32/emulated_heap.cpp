@@ -1,5 +1,7 @@
 #include "emulated_heap.h"
 
+#include <algorithm>
+#include <cstring>
 #include <vector>
 
 namespace {
@@ -13,6 +15,25 @@ constexpr std::uint8_t freedByte = 0xdd;
 
 EmulatedHeap::EmulatedHeap(X86Machine& machine, std::uint32_t base, std::uint32_t size)
     : machine_(machine), base_(base), end_(base + size), next_(base) {}
+
+// The heap lies in memory the machine owns, so guards and poison are written
+// and checked in place; the copying path is kept for any other memory.
+void EmulatedHeap::fill(std::uint32_t address, std::uint32_t length, std::uint8_t value) {
+    if (std::uint8_t* bytes = machine_.ownedBytes(address, length, 0)) {
+        std::memset(bytes, value, length);
+        return;
+    }
+    std::vector<std::uint8_t> copy(length, value);
+    machine_.write(address, copy.data(), copy.size());
+}
+
+bool EmulatedHeap::allEqual(std::uint32_t address, std::uint32_t length, std::uint8_t value) const {
+    if (const std::uint8_t* bytes = machine_.ownedBytes(address, length, 0))
+        return std::all_of(bytes, bytes + length, [value](std::uint8_t b) { return b == value; });
+    std::vector<std::uint8_t> copy(length);
+    return machine_.read(address, copy.data(), length) &&
+           std::all_of(copy.begin(), copy.end(), [value](std::uint8_t b) { return b == value; });
+}
 
 std::uint32_t EmulatedHeap::spanOf(std::uint32_t size) {
     return (size + alignment - 1) / alignment * alignment + guardSize;
@@ -35,21 +56,13 @@ std::uint32_t EmulatedHeap::allocate(std::uint32_t size, std::uint32_t site) {
         return 0;
     }
     // The guard runs from the block's end to the end of its span.
-    std::vector<std::uint8_t> guard(span - size, guardByte);
-    machine_.write(address + size, guard.data(), guard.size());
+    fill(address + size, span - size, guardByte);
     live_[address] = {address, size, site};
     return address;
 }
 
 bool EmulatedHeap::guardIntact(const Block& block) const {
-    std::uint32_t length = spanOf(block.size) - block.size;
-    std::vector<std::uint8_t> guard(length);
-    if (!machine_.read(block.address + block.size, guard.data(), length))
-        return false;
-    for (std::uint8_t b : guard)
-        if (b != guardByte)
-            return false;
-    return true;
+    return allEqual(block.address + block.size, spanOf(block.size) - block.size, guardByte);
 }
 
 EmulatedHeap::FreeResult EmulatedHeap::release(std::uint32_t address, Block& block) {
@@ -64,8 +77,7 @@ EmulatedHeap::FreeResult EmulatedHeap::release(std::uint32_t address, Block& blo
     block = found->second;
     bool intact = guardIntact(block);
     live_.erase(found);
-    std::vector<std::uint8_t> poison(block.size, freedByte);
-    machine_.write(address, poison.data(), poison.size());
+    fill(address, block.size, freedByte);
     freed_[address] = block;
     reusable_[spanOf(block.size)].push_back(address);
     return intact ? FreeResult::freed : FreeResult::guardBroken;

@@ -53,6 +53,8 @@ class EmulatedHeap {
 
   private:
     static std::uint32_t spanOf(std::uint32_t size);
+    void fill(std::uint32_t address, std::uint32_t length, std::uint8_t value);
+    bool allEqual(std::uint32_t address, std::uint32_t length, std::uint8_t value) const;
 
     X86Machine& machine_;
     std::uint32_t base_;

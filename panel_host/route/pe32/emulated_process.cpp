@@ -139,36 +139,41 @@ EmulatedProcess::CallResult EmulatedProcess::call(std::uint32_t function,
                                                   std::uint16_t popBytes,
                                                   std::optional<std::uint32_t> thisPointer) {
     CallResult result;
-    machine_.setReg(X86Machine::esp, stackBase + stackSize - 64);
-    for (auto arg = args.rbegin(); arg != args.rend(); ++arg)
-        machine_.push(*arg);
-    machine_.push(stopAddress_);
-    std::uint32_t entryStack = machine_.reg(X86Machine::esp);
-    machine_.setReg(X86Machine::ebx, savedEbx);
-    machine_.setReg(X86Machine::esi, savedEsi);
-    machine_.setReg(X86Machine::edi, savedEdi);
-    machine_.setReg(X86Machine::ebp, savedEbp);
-    machine_.setReg(X86Machine::ecx, thisPointer.value_or(0));
+    // The arguments right to left, then the return address, below the stack's top.
+    std::uint32_t entryStack =
+        stackBase + stackSize - 64 - 4 * static_cast<std::uint32_t>(args.size() + 1);
+    machine_.write32(entryStack, stopAddress_);
+    for (std::size_t i = 0; i < args.size(); ++i)
+        machine_.write32(entryStack + 4 + 4 * static_cast<std::uint32_t>(i), args[i]);
+    machine_.setRegs({{X86Machine::esp, entryStack},
+                      {X86Machine::ebx, savedEbx},
+                      {X86Machine::esi, savedEsi},
+                      {X86Machine::edi, savedEdi},
+                      {X86Machine::ebp, savedEbp},
+                      {X86Machine::ecx, thisPointer.value_or(0)}});
     X86Machine::Stop stop = machine_.run(function, stopAddress_, budget_);
+    std::uint32_t after[6] = {};
+    machine_.regs({X86Machine::esp, X86Machine::ebx, X86Machine::esi, X86Machine::edi,
+                   X86Machine::ebp, X86Machine::eax},
+                  after);
+    const std::uint32_t actual = after[0];
     if (stop.kind != X86Machine::Stop::returned) {
-        result.fault =
-            stop.what + ", at " + whereWithCallers(stop.at, machine_.reg(X86Machine::esp));
+        result.fault = stop.what + ", at " + whereWithCallers(stop.at, actual);
         return result;
     }
     std::uint32_t expected = entryStack + 4 + popBytes;
-    std::uint32_t actual = machine_.reg(X86Machine::esp);
     if (actual != expected) {
         result.fault = where(function) + " returned popping " +
                        std::to_string(static_cast<std::int64_t>(actual) - entryStack - 4) +
                        " bytes of arguments; the convention pops " + std::to_string(popBytes);
         return result;
     }
-    if (machine_.reg(X86Machine::ebx) != savedEbx || machine_.reg(X86Machine::esi) != savedEsi ||
-        machine_.reg(X86Machine::edi) != savedEdi || machine_.reg(X86Machine::ebp) != savedEbp) {
+    if (after[1] != savedEbx || after[2] != savedEsi || after[3] != savedEdi ||
+        after[4] != savedEbp) {
         result.fault = where(function) + " returned without restoring EBX, ESI, EDI or EBP";
         return result;
     }
-    result.eax = machine_.reg(X86Machine::eax);
+    result.eax = after[5];
     return result;
 }
 

@@ -222,10 +222,35 @@ void X86Machine::setReg(Register r, std::uint32_t value) {
     uc_reg_write(uc_, unicornRegister(r), &value);
 }
 
-bool X86Machine::push(std::uint32_t value) {
-    std::uint32_t top = reg(esp) - 4;
-    setReg(esp, top);
-    return write32(top, value);
+void X86Machine::setRegs(std::initializer_list<std::pair<Register, std::uint32_t>> values) {
+    int ids[maxBatch];
+    std::uint32_t copies[maxBatch];
+    void* pointers[maxBatch];
+    int count = 0;
+    for (const auto& [r, value] : values) {
+        if (count == maxBatch)
+            break;
+        ids[count] = unicornRegister(r);
+        copies[count] = value;
+        pointers[count] = &copies[count];
+        ++count;
+    }
+    uc_reg_write_batch(uc_, ids, pointers, count);
+}
+
+void X86Machine::regs(std::initializer_list<Register> which, std::uint32_t* out) const {
+    int ids[maxBatch];
+    void* pointers[maxBatch];
+    int count = 0;
+    for (Register r : which) {
+        if (count == maxBatch)
+            break;
+        out[count] = 0;
+        ids[count] = unicornRegister(r);
+        pointers[count] = &out[count];
+        ++count;
+    }
+    uc_reg_read_batch(uc_, ids, pointers, count);
 }
 
 void X86Machine::fault(const std::string& what) {

@@ -21,6 +21,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
 #include <map>
 #include <string>
 #include <unordered_map>
@@ -71,8 +72,9 @@ class X86Machine {
 
     std::uint32_t reg(Register r) const;
     void setReg(Register r, std::uint32_t value);
-    // Pushes a 32-bit value on the emulated stack.
-    bool push(std::uint32_t value);
+    // Several at once, in one call to the emulator; at most eight.
+    void setRegs(std::initializer_list<std::pair<Register, std::uint32_t>> values);
+    void regs(std::initializer_list<Register> which, std::uint32_t* out) const;
 
     void onTrap(TrapHandler handler) { trap_ = std::move(handler); }
     // Hands every instruction in [begin, end) to `handler` before it runs.
@@ -114,6 +116,7 @@ class X86Machine {
     std::uint64_t instructionsCounted() const { return counted_; }
 
   private:
+    static constexpr int maxBatch = 8;
     struct Region {
         std::uint32_t size;
         std::uint32_t permissions;
