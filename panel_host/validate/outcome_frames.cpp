@@ -213,7 +213,7 @@ bool decodeOutcome(const std::string& bytes, SessionOutcome& outcome,
     if (hasCoverage == coverageAsBefore) {
         if (previous == nullptr || !previous->coverage)
             return false;
-        outcome.coverage = previous->coverage;
+        outcome.coverage = previous->coverage; // shared, not copied
         return true;
     }
     if (hasCoverage != coverageFollows)
@@ -261,7 +261,7 @@ bool decodeOutcome(const std::string& bytes, SessionOutcome& outcome,
             address = static_cast<std::uint32_t>(value);
         }
     }
-    outcome.coverage = std::move(coverage);
+    outcome.coverage = std::make_shared<const CodeCoverage>(std::move(coverage));
     return true;
 }
 

@@ -70,8 +70,9 @@ void SessionReach::add(const std::vector<std::string>& lines, const SessionOutco
             !outcome.records[step].reply->empty() && answeredKeys.size() < maxParameterKeys)
             answeredKeys.insert(key);
     }
-    if (!outcome.coverage)
+    if (!outcome.coverage || outcome.coverage == lastCoverage)
         return;
+    lastCoverage = outcome.coverage;
     for (const CodeRange& r : outcome.coverage->code)
         code[r.module].insert({r.offset, r.size});
     for (const CodeRange& r : outcome.coverage->reached)

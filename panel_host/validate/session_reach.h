@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
@@ -38,6 +39,9 @@ struct SessionReach {
         exports;                                 // (module, offset) -> name
     std::map<std::string, SymbolSource> symbols; // module -> where its source lines are read
     std::set<std::string> referenceModules;      // modules of the --compare library
+    // The coverage add() took last: sessions of one child share it, and
+    // taking it again would change nothing.
+    std::shared_ptr<const CodeCoverage> lastCoverage;
 
     // Per module, what ran of its code, with its `gaps` largest unreached runs.
     std::vector<ModuleReach> modules(std::size_t gaps = 5) const;

@@ -51,7 +51,8 @@ class Session {
             finish(steps.size());
         outcome_.shownLayout = studio_.shownLayoutFile();
         if (route_) {
-            outcome_.coverage = route_->coverage();
+            if (std::optional<CodeCoverage> coverage = route_->coverage())
+                outcome_.coverage = std::make_shared<const CodeCoverage>(std::move(*coverage));
             outcome_.compared = route_->comparedValues();
             outcome_.hits = route_->hitCounts();
         }

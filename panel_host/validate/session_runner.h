@@ -34,9 +34,11 @@ struct SessionOutcome {
     int failedStep = 0;
     bool cannotLoad = false;
     std::vector<std::string> transcript;
-    std::vector<StepRecord> records;      // one per step played
-    std::string shownLayout;              // the layout file the script's "PS" showed, if any
-    std::optional<CodeCoverage> coverage; // the script's code reached, where the route sees it
+    std::vector<StepRecord> records; // one per step played
+    std::string shownLayout;         // the layout file the script's "PS" showed, if any
+    // The script's code reached, where the route sees it. It only grows while
+    // a library stays loaded, so outcomes of one child share it, read-only.
+    std::shared_ptr<const CodeCoverage> coverage;
     std::vector<std::uint32_t>
         compared; // values its code compared against, where the route sees them
     // How often each block or guard of its code ran in this session, where the route sees them.

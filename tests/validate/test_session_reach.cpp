@@ -190,8 +190,9 @@ TEST(SessionReach, TheReferencesCodeStaysApartFromTheLibrarys) {
     setenv("PANEL_HOST_SYMBOLIZER", FAKE_SYMBOLIZER, 1);
     auto outcomeWith = [](const std::string& module, std::uint32_t ran) {
         SessionOutcome outcome;
-        outcome.coverage = CodeCoverage{{{module, 0, 0x40}}, {{module, ran, 1}}, {}, {}};
-        outcome.coverage->symbols.push_back({module, "/nowhere/" + module, {}});
+        CodeCoverage coverage{{{module, 0, 0x40}}, {{module, ran, 1}}, {}, {}};
+        coverage.symbols.push_back({module, "/nowhere/" + module, {}});
+        outcome.coverage = std::make_shared<const CodeCoverage>(std::move(coverage));
         return outcome;
     };
     SessionReach reach;
