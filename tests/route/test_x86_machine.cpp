@@ -137,6 +137,19 @@ TEST(MachineBudget, SelfRewritingCodeIsChargedAsTheCounterCountsIt) {
     X86Machine::Stop stop = runFresh(counted - 1);
     EXPECT_EQ(stop.kind, X86Machine::Stop::budgetSpent);
     EXPECT_EQ(stop.at, code + 15); // the second pass's jnz
+
+    // From then on every instruction is counted, on read-only code too.
+    const std::uint32_t other = code + 0x1000;
+    ASSERT_TRUE(machine.map(other, 0x1000, pageRead | pageExecute, error)) << error;
+    const std::vector<std::uint8_t> loop = countdown(1000);
+    ASSERT_TRUE(machine.write(other, loop.data(), loop.size()));
+    for (std::uint64_t budget : {1u, 2u, 1999u, 2000u}) {
+        stop = machine.run(other, other + 8, budget);
+        EXPECT_EQ(stop.kind, X86Machine::Stop::budgetSpent) << budget;
+        EXPECT_EQ(stop.at, budget % 2 == 1 ? other + 5 : other + 6) << budget;
+    }
+    EXPECT_EQ(machine.run(other, other + 8, 2001).kind, X86Machine::Stop::returned);
+    EXPECT_EQ(machine.run(other, other + 8, 0).kind, X86Machine::Stop::returned);
 }
 
 // call stub ; hlt, with the stub `xchg ax, ax ; ret` in the stub area: the

@@ -326,8 +326,10 @@ std::uint32_t X86Machine::instructionsInBlock(std::uint32_t address, std::uint32
                                               BlockTable::Entry& entry) {
     std::uint32_t offset = 0;
     const Region* region = regionHolding(address, size, offset);
+    if (region != nullptr && (region->permissions & pageWrite))
+        writableCodeRan_ = true;
     uc_tb block{};
-    if (region == nullptr || (region->permissions & pageWrite) ||
+    if (region == nullptr || writableCodeRan_ ||
         uc_ctl_request_cache(uc_, address, &block) != UC_ERR_OK || block.pc != address ||
         block.size != size)
         return 0;
@@ -346,35 +348,56 @@ bool X86Machine::stubArea(std::uint32_t begin, std::uint32_t end, StubAreaHandle
                        end - 1) == UC_ERR_OK;
 }
 
+// The stub area's hook was added first, so it runs before the budget's hook
+// for the same instruction: with nothing left, the budget's hook ends the run.
 void X86Machine::onStubInstruction(uc_struct*, std::uint64_t address, std::uint32_t, void* self) {
     auto* machine = static_cast<X86Machine*>(self);
-    if (machine->countingExactly_ && machine->budgetLeft_ == 0)
+    if (machine->countingExactly_ && machine->budgetLimited_ && machine->budgetLeft_ == 0)
         return; // the budget ends the run before this instruction
     machine->stub_(static_cast<std::uint32_t>(address));
 }
 
 void X86Machine::onBudgetedInstruction(uc_struct* uc, std::uint64_t, std::uint32_t, void* self) {
     auto* machine = static_cast<X86Machine*>(self);
+    if (!machine->budgetLimited_)
+        return;
     if (machine->budgetLeft_ == 0)
         uc_emu_stop(uc);
     else
         --machine->budgetLeft_;
 }
 
-int X86Machine::finishBudgetExactly(std::uint32_t until) {
-    if (budgetLeft_ == 0)
-        return UC_ERR_OK; // the next instruction is already one too many
-    uc_hook hook;
-    if (uc_hook_add(uc_, &hook, UC_HOOK_CODE,
-                    reinterpret_cast<void*>(&X86Machine::onBudgetedInstruction), this, 1,
-                    0) != UC_ERR_OK)
-        return UC_ERR_HOOK;
+bool X86Machine::countEveryInstruction(bool on) {
+    if (on == (exactHook_ != 0))
+        return true;
+    if (on) {
+        uc_hook hook;
+        if (uc_hook_add(uc_, &hook, UC_HOOK_CODE,
+                        reinterpret_cast<void*>(&X86Machine::onBudgetedInstruction), this, 1,
+                        0) != UC_ERR_OK)
+            return false;
+        exactHook_ = hook;
+    } else {
+        uc_hook_del(uc_, exactHook_);
+        exactHook_ = 0;
+    }
     translateAnew();
+    return true;
+}
+
+// Once code the script can write has run, every later run counts each
+// instruction (as the emulator's own count did), rather than translating
+// everything anew twice a run.
+int X86Machine::finishBudgetExactly(std::uint32_t until) {
+    if (budgetLeft_ == 0 && !writableCodeRan_)
+        return UC_ERR_OK; // the next instruction is already one too many
+    if (!countEveryInstruction(true))
+        return UC_ERR_HOOK;
     countingExactly_ = true;
     uc_err result = uc_emu_start(uc_, reg(eip), until, 0, 0);
     countingExactly_ = false;
-    uc_hook_del(uc_, hook);
-    translateAnew(); // the rest of the runs go without a call per instruction
+    if (!writableCodeRan_)
+        countEveryInstruction(false); // the rest of the runs go without a call per instruction
     return result;
 }
 
@@ -447,10 +470,13 @@ void X86Machine::countInstructions(bool on) {
 X86Machine::Stop X86Machine::run(std::uint32_t start, std::uint32_t until, std::uint64_t budget) {
     fault_.clear();
     budgetLeft_ = budget;
+    budgetLimited_ = budget != 0;
     budgetNearlySpent_ = false;
-    chargingBlocks_ = budget != 0;
+    countingExactly_ = exactHook_ != 0;
+    chargingBlocks_ = budgetLimited_ && !countingExactly_;
     int result = uc_emu_start(uc_, start, until, 0, 0);
     chargingBlocks_ = false;
+    countingExactly_ = false;
     if (result == UC_ERR_OK && fault_.empty() && budgetNearlySpent_)
         result = finishBudgetExactly(until);
     Stop stop;

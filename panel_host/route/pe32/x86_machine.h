@@ -141,6 +141,8 @@ class X86Machine {
                                       BlockTable::Entry& entry);
     // Spends what is left of the budget one instruction at a time.
     int finishBudgetExactly(std::uint32_t until);
+    // Adds or removes the budget's hook on every instruction.
+    bool countEveryInstruction(bool on);
     void recordBlock(std::uint32_t address, std::uint32_t size, BlockTable::Entry& entry);
     static void onCompare(uc_struct* uc, std::uint64_t address, std::uint64_t left,
                           std::uint64_t right, std::uint32_t size, void* self);
@@ -178,6 +180,9 @@ class X86Machine {
     BlockTable blockTable_;
     bool chargingBlocks_ = false; // during run(), while the budget is charged by block
     bool budgetNearlySpent_ = false;
+    bool budgetLimited_ = false;   // run() was given a budget
+    bool writableCodeRan_ = false; // from then on every instruction is counted
+    std::size_t exactHook_ = 0;    // the budget's hook on every instruction, while it is added
     std::uint64_t budgetLeft_ = 0;
 };
 
