@@ -3,22 +3,32 @@
 #include "child_process.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <poll.h>
+#include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
 
-[[noreturn]] void beWorker(std::size_t first, std::size_t count, std::size_t stride, int fd,
+// The next piece no worker has taken, in memory the workers share: a worker
+// takes one when it is free, so a slow piece holds up only its own worker.
+struct PieceCounter {
+    std::atomic<std::size_t> next{0};
+};
+static_assert(std::atomic<std::size_t>::is_always_lock_free, "shared between processes");
+
+[[noreturn]] void beWorker(PieceCounter& counter, std::size_t count, int fd,
                            const std::function<std::string(std::size_t)>& work) {
     prctl(PR_SET_PDEATHSIG, SIGKILL);
-    for (std::size_t i = first; i < count; i += stride) {
+    for (std::size_t i = counter.next.fetch_add(1); i < count; i = counter.next.fetch_add(1)) {
         std::string result = work(i);
         // A piece crosses as its index and its size (8 bytes each), then its bytes.
         std::uint64_t header[2] = {i, result.size()};
@@ -62,7 +72,10 @@ runInWorkers(std::size_t count, int jobs, const std::function<std::string(std::s
     std::vector<std::optional<std::string>> out(count);
     std::size_t workers =
         std::min<std::size_t>(count, jobs < 1 ? 1 : static_cast<std::size_t>(jobs));
-    if (workers <= 1) {
+    void* shared = workers <= 1 ? MAP_FAILED
+                                : mmap(nullptr, sizeof(PieceCounter), PROT_READ | PROT_WRITE,
+                                       MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+    if (shared == MAP_FAILED) {
         for (std::size_t i = 0; i < count; ++i) {
             out[i] = work(i);
             if (onPiece)
@@ -70,6 +83,7 @@ runInWorkers(std::size_t count, int jobs, const std::function<std::string(std::s
         }
         return out;
     }
+    auto* counter = new (shared) PieceCounter;
     std::fflush(nullptr); // a worker must not write the caller's buffered output again
     std::vector<Worker> pool(workers);
     for (std::size_t k = 0; k < workers; ++k) {
@@ -81,7 +95,7 @@ runInWorkers(std::size_t count, int jobs, const std::function<std::string(std::s
             close(fds[0]);
             for (std::size_t j = 0; j < k; ++j)
                 close(pool[j].fd);
-            beWorker(k, count, workers, fds[1], work);
+            beWorker(*counter, count, fds[1], work);
         }
         close(fds[1]);
         if (pid < 0) {
@@ -126,12 +140,16 @@ runInWorkers(std::size_t count, int jobs, const std::function<std::string(std::s
             while (waitpid(worker.pid, &status, 0) < 0 && errno == EINTR) {
             }
         }
-    // Pieces of a worker that could not be started are played here instead.
-    for (std::size_t i = 0; i < count; ++i)
-        if (!out[i] && pool[i % workers].pid <= 0) {
-            out[i] = work(i);
-            if (onPiece)
-                onPiece(i);
-        }
+    // Pieces no worker took (none could be started, or every one ended
+    // early) are played here; a piece taken by a worker that ended before
+    // sending it stays without a result.
+    std::size_t taken = std::min(counter->next.load(), count);
+    counter->~PieceCounter();
+    munmap(shared, sizeof(PieceCounter));
+    for (std::size_t i = taken; i < count; ++i) {
+        out[i] = work(i);
+        if (onPiece)
+            onPiece(i);
+    }
     return out;
 }

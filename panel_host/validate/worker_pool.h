@@ -12,9 +12,10 @@
 #include <string>
 #include <vector>
 
-// work(0) .. work(count - 1), at most `jobs` at a time; a piece's result is
-// nothing when its worker ended before sending it. `onPiece` hears each piece
-// as it arrives, in the caller's process. jobs <= 1 runs every piece here.
+// work(0) .. work(count - 1), at most `jobs` at a time, each worker taking
+// the next piece when it is free; a piece's result is nothing when its worker
+// ended before sending it. `onPiece` hears each piece as it arrives, in the
+// caller's process. jobs <= 1 runs every piece here.
 std::vector<std::optional<std::string>>
 runInWorkers(std::size_t count, int jobs, const std::function<std::string(std::size_t)>& work,
              const std::function<void(std::size_t)>& onPiece);
