@@ -69,10 +69,6 @@ class FrameReader {
     size_t at_ = 0;
 };
 
-} // namespace
-
-namespace {
-
 // How an outcome's coverage is sent.
 enum CoverageField : std::int64_t { noCoverage = 0, coverageFollows = 1, coverageAsBefore = 2 };
 

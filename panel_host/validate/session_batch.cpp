@@ -10,15 +10,15 @@
 
 namespace {
 
-// Takes every whole frame off the front of `pending`; `sinceChild` is how
-// many outcomes the current child sent before (its frames may refer to the
-// one before them).
-void takeFrames(std::string& pending, std::vector<SessionOutcome>& outcomes, size_t sinceChild) {
+// Takes every whole frame off the front of `pending`; the current child's
+// outcomes start at `childFirst` (a frame may refer to the outcome before it
+// from the same child).
+void takeFrames(std::string& pending, std::vector<SessionOutcome>& outcomes, size_t childFirst) {
     std::size_t at = 0;
     std::string body;
     while (takeFrame(pending, at, body)) {
         SessionOutcome outcome;
-        const SessionOutcome* previous = outcomes.size() > sinceChild ? &outcomes.back() : nullptr;
+        const SessionOutcome* previous = outcomes.size() > childFirst ? &outcomes.back() : nullptr;
         if (!decodeOutcome(body, outcome, previous)) {
             outcome.failed = true;
             outcome.kind = outcome.message = "garbled outcome from the session's process";
