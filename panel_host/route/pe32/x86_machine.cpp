@@ -367,22 +367,27 @@ void X86Machine::onBudgetedInstruction(uc_struct* uc, std::uint64_t, std::uint32
         --machine->budgetLeft_;
 }
 
-bool X86Machine::countEveryInstruction(bool on) {
-    if (on == (exactHook_ != 0))
+// Code translated while the hook was there, or before it was, calls it or
+// not: either way it is translated anew.
+bool X86Machine::hookEveryInstruction(std::size_t& hook, void* callback, bool on) {
+    if (on == (hook != 0))
         return true;
     if (on) {
-        uc_hook hook;
-        if (uc_hook_add(uc_, &hook, UC_HOOK_CODE,
-                        reinterpret_cast<void*>(&X86Machine::onBudgetedInstruction), this, 1,
-                        0) != UC_ERR_OK)
+        uc_hook added;
+        if (uc_hook_add(uc_, &added, UC_HOOK_CODE, callback, this, 1, 0) != UC_ERR_OK)
             return false;
-        exactHook_ = hook;
+        hook = added;
     } else {
-        uc_hook_del(uc_, exactHook_);
-        exactHook_ = 0;
+        uc_hook_del(uc_, hook);
+        hook = 0;
     }
     translateAnew();
     return true;
+}
+
+bool X86Machine::countEveryInstruction(bool on) {
+    return hookEveryInstruction(exactHook_,
+                                reinterpret_cast<void*>(&X86Machine::onBudgetedInstruction), on);
 }
 
 // Once code the script can write has run, every later run counts each
@@ -455,16 +460,7 @@ void X86Machine::logCompares(std::uint32_t begin, std::uint32_t end) {
 }
 
 void X86Machine::countInstructions(bool on) {
-    if (on && countHook_ == 0) {
-        uc_hook hook;
-        uc_hook_add(uc_, &hook, UC_HOOK_CODE, reinterpret_cast<void*>(&X86Machine::onInstruction),
-                    this, 1, 0);
-        countHook_ = hook;
-        translateAnew();
-    } else if (!on && countHook_ != 0) {
-        uc_hook_del(uc_, countHook_);
-        countHook_ = 0;
-    }
+    hookEveryInstruction(countHook_, reinterpret_cast<void*>(&X86Machine::onInstruction), on);
 }
 
 X86Machine::Stop X86Machine::run(std::uint32_t start, std::uint32_t until, std::uint64_t budget) {

@@ -87,6 +87,7 @@ class X86Machine {
     // instructions (0: no limit). The budget is charged a translated block at
     // a time; when the next block would overspend it, the rest of the run
     // counts instruction by instruction, so it stops exactly where it runs out.
+    // Once code the script can write has run, every run counts that way.
     Stop run(std::uint32_t start, std::uint32_t until, std::uint64_t budget);
 
     // Remembers the writable memory and the registers as they are now;
@@ -143,6 +144,8 @@ class X86Machine {
     int finishBudgetExactly(std::uint32_t until);
     // Adds or removes the budget's hook on every instruction.
     bool countEveryInstruction(bool on);
+    // Adds or removes a hook on every instruction; `hook` is 0 while there is none.
+    bool hookEveryInstruction(std::size_t& hook, void* callback, bool on);
     void recordBlock(std::uint32_t address, std::uint32_t size, BlockTable::Entry& entry);
     static void onCompare(uc_struct* uc, std::uint64_t address, std::uint64_t left,
                           std::uint64_t right, std::uint32_t size, void* self);
@@ -173,7 +176,9 @@ class X86Machine {
     mutable std::uint32_t lastRegionStart_ = 0;
     TrapHandler trap_;
     StubAreaHandler stub_;
-    bool countingExactly_ = false; // the budget's last instructions, one by one
+    // Every instruction charged: the budget's last ones, or all once code the
+    // script can write has run.
+    bool countingExactly_ = false;
     std::string fault_;
     std::uint64_t counted_ = 0;
     std::size_t countHook_ = 0;
