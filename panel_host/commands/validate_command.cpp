@@ -246,8 +246,10 @@ class Validation {
         BatchSettings settings;
         settings.session.library = library;
         settings.session.keepTranscript = !options_.compare.empty();
-        // The guided search's dictionary takes the values the code compares against.
+        // The guided search's dictionary takes the values the code compares
+        // against, and its features how often each block ran.
         settings.session.logCompares = !options_.blind;
+        settings.session.countHits = !options_.blind;
         settings.hangTimeoutMs = options_.hangTimeoutMs;
         settings.deadline = deadline_;
         return settings;
@@ -257,7 +259,11 @@ class Validation {
     struct BatchResult {
         int first = 0; // the batch's sessions: first .. first + count - 1
         int count = 0;
-        std::vector<Lines> lines; // drawn or mutated in the parent, before the workers fork
+        // Guided: mutated in the parent before the workers fork, from what the
+        // sessions before taught. Blind: left empty, each session is drawn
+        // where the batch is played, so that drawing is shared by the workers.
+        std::vector<Lines> lines;
+        std::vector<int> steps; // each session's step count, from where it was played
         std::vector<SessionOutcome> mine, theirs;
         std::vector<SessionFeatures> features;
         SessionReach reach;
@@ -266,9 +272,15 @@ class Validation {
     // Plays one batch on the library and, when comparing, on the reference;
     // runs in a worker process, so its outcomes come back as bytes.
     std::string playBatch(const BatchResult& batch) const {
-        const std::vector<Lines>& sessions = batch.lines;
-        std::vector<SessionOutcome> mine =
-            runSessionBatch(settingsFor(options_.library), sessions, nullptr);
+        std::vector<Lines> drawn;
+        for (int s = batch.first; batch.lines.empty() && s < batch.first + batch.count; ++s)
+            drawn.push_back(sessionLines(s));
+        const std::vector<Lines>& sessions = batch.lines.empty() ? drawn : batch.lines;
+        // Blind, a session that passes is judged without its commands, and
+        // one that fails is played again for its expect lines.
+        BatchSettings settings = settingsFor(options_.library);
+        settings.session.recordCommands = !options_.blind;
+        std::vector<SessionOutcome> mine = runSessionBatch(settings, sessions, nullptr);
         std::vector<SessionOutcome> theirs;
         if (!options_.compare.empty() && !cannotLoadIn(mine))
             theirs = runSessionBatch(settingsFor(options_.compare), sessions, nullptr);
@@ -303,18 +315,24 @@ class Validation {
                 other->transcript.clear();
             }
         }
+        std::vector<int> steps;
+        for (const Lines& lines : sessions)
+            steps.push_back(stepCount(lines));
         return encodeOutcomes(mine) + encodeOutcomes(theirs) + frameOf(encodeFeatures(features)) +
-               reach.encode();
+               frameOf(encodeCounts(steps)) + reach.encode();
     }
 
     // A batch's outcomes from its worker; a worker that ended without them
     // fails every session of the batch, so nothing passes unplayed.
     void takeBatch(const std::optional<std::string>& bytes, BatchResult& batch) {
         std::size_t at = 0;
-        std::string features;
+        std::string features, steps;
         if (bytes && decodeOutcomes(*bytes, at, batch.mine) &&
             decodeOutcomes(*bytes, at, batch.theirs) && takeFrame(*bytes, at, features) &&
-            decodeFeatures(features, batch.features) && batch.reach.decode(bytes->substr(at)))
+            decodeFeatures(features, batch.features) && takeFrame(*bytes, at, steps) &&
+            decodeCounts(steps, batch.steps) &&
+            batch.steps.size() == static_cast<size_t>(batch.count) &&
+            batch.reach.decode(bytes->substr(at)))
             return;
         SessionOutcome lost;
         lost.failed = true;
@@ -323,6 +341,14 @@ class Validation {
         batch.mine.assign(static_cast<size_t>(batch.count), lost);
         batch.theirs.clear();
         batch.features.clear();
+        batch.steps.clear();
+    }
+
+    // A session of the batch as it was played: blind sessions are drawn again
+    // here, which only a failure needs.
+    Lines linesOf(const BatchResult& batch, size_t i) const {
+        return batch.lines.empty() ? sessionLines(batch.first + static_cast<int>(i))
+                                   : batch.lines[i];
     }
 
     static bool cannotLoadIn(const std::vector<SessionOutcome>& outcomes) {
@@ -348,8 +374,9 @@ class Validation {
             batches[b].count =
                 std::min(first + count, batches[b].first + static_cast<int>(batchSize)) -
                 batches[b].first;
-            for (int s = batches[b].first; s < batches[b].first + batches[b].count; ++s)
-                batches[b].lines.push_back(explorer_ ? explorer_->session(s) : sessionLines(s));
+            for (int s = batches[b].first; explorer_ && s < batches[b].first + batches[b].count;
+                 ++s)
+                batches[b].lines.push_back(explorer_->session(s));
         }
         std::vector<std::optional<std::string>> outcomes = runInWorkers(
             batches.size(), jobs(), [&](size_t b) { return playBatch(batches[b]); },
@@ -365,8 +392,7 @@ class Validation {
                 judged = std::min(judged, batch.theirs.size());
             for (size_t i = 0; i < judged; ++i) {
                 const SessionOutcome* other = i < batch.theirs.size() ? &batch.theirs[i] : nullptr;
-                bool failed =
-                    judge(batch.first + static_cast<int>(i), batch.lines[i], batch.mine[i], other);
+                bool failed = judge(batch, i, other);
                 if (explorer_ && i < batch.features.size())
                     explorer_->offer(batch.lines[i], batch.features[i], failed);
             }
@@ -378,14 +404,18 @@ class Validation {
     }
 
     // True when the session failed, on either library or by their answering apart.
-    bool judge(int session, const Lines& lines, const SessionOutcome& mine,
-               const SessionOutcome* theirs) {
-        int played = mine.failed ? mine.failedStep + 1 : stepCount(lines);
+    bool judge(const BatchResult& batch, size_t i, const SessionOutcome* theirs) {
+        const SessionOutcome& mine = batch.mine[i];
+        int played = mine.failed              ? mine.failedStep + 1
+                     : i < batch.steps.size() ? batch.steps[i]
+                                              : stepCount(linesOf(batch, i));
         steps_ += played < 0 ? 0 : played;
         bool failed = mine.failed || (theirs != nullptr && theirs->failed) ||
                       (theirs != nullptr && mine.transcript != theirs->transcript);
         if (!failed)
             return false;
+        int session = batch.first + static_cast<int>(i);
+        Lines lines = linesOf(batch, i);
         if (std::optional<Failure> failure = judged(session, lines, mine, theirs)) {
             failure->played = lines;
             failures_.push_back(*failure);

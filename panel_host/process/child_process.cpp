@@ -19,6 +19,9 @@
 #include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#if defined(__linux__)
+#include <sys/syscall.h>
+#endif
 #endif
 
 bool writeAll(int fd, const std::string& bytes) {
@@ -107,6 +110,18 @@ void drain(int fd, const ChildProcess::Output& onOutput) {
             onOutput(buffer, static_cast<std::size_t>(got));
 }
 
+// A descriptor that becomes readable when `child` ends, so the parent wakes
+// at its end instead of polling for it; -1 where the kernel has none (before
+// Linux 5.3), and the parent then looks again every few milliseconds.
+int exitDescriptor(pid_t child) {
+#if defined(__linux__) && defined(SYS_pidfd_open)
+    return static_cast<int>(syscall(SYS_pidfd_open, child, 0));
+#else
+    (void)child;
+    return -1;
+#endif
+}
+
 [[noreturn]] void runChild(const ChildProcess::Body& body, ChildProgress& progress, int readFd,
                            int writeFd, pid_t parent) {
     close(readFd);
@@ -152,18 +167,19 @@ ChildEnd ChildProcess::run(const Body& body, int stepTimeoutMs, const Output& on
         Clock::time_point lastProgress = Clock::now();
         bool open = true;
         int status = 0;
+        int ended = exitDescriptor(child);
         for (;;) {
-            if (open) {
-                pollfd wait{fds[0], POLLIN, 0};
-                if (poll(&wait, 1, 20) > 0) {
-                    char buffer[65536];
-                    ssize_t got = read(fds[0], buffer, sizeof buffer);
-                    if (got > 0 && onOutput)
-                        onOutput(buffer, static_cast<std::size_t>(got));
-                    open = got > 0 || (got < 0 && errno == EINTR);
-                }
-            } else {
+            pollfd wait[2] = {{fds[0], POLLIN, 0}, {ended, POLLIN, 0}};
+            pollfd* first = open ? &wait[0] : &wait[1];
+            nfds_t count = static_cast<nfds_t>((open ? 1 : 0) + (ended >= 0 ? 1 : 0));
+            if (count == 0)
                 usleep(5000);
+            else if (poll(first, count, 20) > 0 && open && wait[0].revents != 0) {
+                char buffer[65536];
+                ssize_t got = read(fds[0], buffer, sizeof buffer);
+                if (got > 0 && onOutput)
+                    onOutput(buffer, static_cast<std::size_t>(got));
+                open = got > 0 || (got < 0 && errno == EINTR);
             }
             if (waitpid(child, &status, WNOHANG) == child) {
                 if (open)
@@ -186,6 +202,8 @@ ChildEnd ChildProcess::run(const Body& body, int stepTimeoutMs, const Output& on
                 break;
             }
         }
+        if (ended >= 0)
+            close(ended);
     }
     close(fds[0]);
     progress->~ChildProgress();

@@ -287,6 +287,30 @@ bool takeFrame(const std::string& bytes, std::size_t& at, std::string& body) {
     return true;
 }
 
+std::string encodeCounts(const std::vector<int>& counts) {
+    std::string body;
+    body.reserve(counts.size() * 4);
+    for (int count : counts) {
+        std::uint32_t value = count < 0 ? 0 : static_cast<std::uint32_t>(count);
+        body.append(reinterpret_cast<const char*>(&value), 4);
+    }
+    return body;
+}
+
+bool decodeCounts(const std::string& body, std::vector<int>& counts) {
+    if (body.size() % 4 != 0)
+        return false;
+    counts.assign(body.size() / 4, 0);
+    for (std::size_t i = 0; i < counts.size(); ++i) {
+        std::uint32_t value = 0;
+        std::memcpy(&value, body.data() + i * 4, 4);
+        if (value > 0x7fffffffu)
+            return false;
+        counts[i] = static_cast<int>(value);
+    }
+    return true;
+}
+
 bool decodeOutcomes(const std::string& bytes, std::size_t& at, std::vector<SessionOutcome>& out) {
     std::int64_t count = 0;
     if (at > bytes.size() || bytes.size() - at < 8)

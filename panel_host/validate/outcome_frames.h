@@ -27,6 +27,11 @@ std::string frameOf(const std::string& body);
 // moving `at` past it; false when no whole frame is there yet.
 bool takeFrame(const std::string& bytes, std::size_t& at, std::string& body);
 
+// Counts (0 to 2^31 - 1) as one frame's body, 4 bytes each; decoding refuses
+// a body of another size or a count out of range.
+std::string encodeCounts(const std::vector<int>& counts);
+bool decodeCounts(const std::string& body, std::vector<int>& counts);
+
 // A list of outcomes: its count, then a frame each; decoding starts at `at`
 // and leaves it past the list.
 std::string encodeOutcomes(const std::vector<SessionOutcome>& outcomes);

@@ -43,7 +43,8 @@ class Session {
             fail("cannot-load", error, -1);
             return std::move(outcome_);
         }
-        route->startCountingHits();
+        if (settings_.countHits)
+            route->startCountingHits();
         stepBudgetMs_ = applyStartup(startup, host_, studio_, *route);
         if (!host_.open(*route))
             failOnBreach("load", "the export returned no script", -1);
@@ -54,7 +55,8 @@ class Session {
             if (std::optional<CodeCoverage> coverage = route_->coverage())
                 outcome_.coverage = std::make_shared<const CodeCoverage>(std::move(*coverage));
             outcome_.compared = route_->comparedValues();
-            outcome_.hits = route_->hitCounts();
+            if (settings_.countHits)
+                outcome_.hits = route_->hitCounts();
         }
         keepResident();
         return std::move(outcome_);
@@ -142,8 +144,8 @@ class Session {
 
     void record(const ScenarioStep& step, const ScenarioPlayer& player) {
         StepRecord record;
-        for (const std::string& command : player.pending())
-            record.commands.push_back(host_.shown(command));
+        for (size_t i = 0; settings_.recordCommands && i < player.pending().size(); ++i)
+            record.commands.push_back(host_.shown(player.pending()[i]));
         record.parameter = step.verb == "param" || step.verb == "param-null";
         if (record.parameter)
             record.reply = player.reply();

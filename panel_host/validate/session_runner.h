@@ -16,6 +16,8 @@ struct SessionSettings {
     std::string library;
     bool keepTranscript = false; // for comparing two libraries
     bool logCompares = false;    // the values the script compares against, for the search
+    bool countHits = false;      // how often each block ran, for the search
+    bool recordCommands = true;  // each step's commands, for expect lines and the search
 };
 
 // What one step made the script send, for `expect` lines.

@@ -82,4 +82,25 @@ TEST(OutcomeFrames, AnUnknownCoverageFieldIsRefused) {
     }
 }
 
+// Each session's step count crosses from worker to parent beside its
+// outcome; a body cut short, or a count past what an int holds, is refused.
+TEST(OutcomeFrames, StepCountsCrossWholeOrAreRefused) {
+    std::vector<int> counts = {0, 1, 100, 200000, 0x7fffffff}, decoded;
+    std::string body = encodeCounts(counts);
+    ASSERT_TRUE(decodeCounts(body, decoded));
+    EXPECT_EQ(decoded, counts);
+    EXPECT_TRUE(decodeCounts("", decoded));
+    EXPECT_TRUE(decoded.empty());
+
+    std::string tooLarge(4, '\xff');
+    struct Bad {
+        const char* why;
+        std::string body;
+    } bad[] = {{"cut short", body.substr(0, body.size() - 1)},
+               {"a byte too many", body + "x"},
+               {"past an int", body + tooLarge}};
+    for (const Bad& b : bad)
+        EXPECT_FALSE(decodeCounts(b.body, decoded)) << b.why;
+}
+
 } // namespace

@@ -137,6 +137,13 @@ TEST_F(Validate, JobsAndShardsGiveTheSameVerdictAsOneWorker) {
         ShellResult result = validate(std::string(PLANTED_CRASH) +
                                       " --blind --sessions 150 --json " + json + " " + how);
         EXPECT_EQ(result.status, 1) << how << "\n" << result.output;
+        // A blind session is drawn where it is played and drawn again for its
+        // report: the step named is the one that crashed.
+        for (std::size_t at = result.output.find(" failed in "); at != std::string::npos;
+             at = result.output.find(" failed in ", at + 1))
+            EXPECT_EQ(result.output.compare(at, 41, " failed in press Take: the script crashed"), 0)
+                << how << "\n"
+                << result.output.substr(at, 80);
         std::ifstream in(json);
         return nlohmann::json::parse(in, nullptr, false);
     };
