@@ -187,6 +187,12 @@ ChildEnd ChildProcess::run(const Body& body, int stepTimeoutMs, const Output& on
                 end = endOf(status, *progress);
                 break;
             }
+            if (ended >= 0 && wait[1].revents != 0) {
+                // Ended but not reaped here: look every few milliseconds, as
+                // without the descriptor, rather than wake at once forever.
+                close(ended);
+                ended = -1;
+            }
             if (deadline != noDeadline && Clock::now() >= deadline) {
                 end = killed(child, *progress, ChildEnd::outOfTime);
                 break;
