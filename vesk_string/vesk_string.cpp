@@ -1,4 +1,5 @@
 #include "vesk_string.h"
+#include "vesk_string_watch.h"
 
 #include "decimal.h"
 
@@ -26,9 +27,43 @@ unsigned int countPlaceholders(const char* text, char digit) {
     return count;
 }
 
+#if defined(_WIN32)
+// The DLL is watched at its exports by the host; nothing to tell here.
+inline void tell(int, const char*, const char*) {}
+#else
+// Who is told of comparisons; null (no cost but this test) unless the host asked.
+vesk_string_watcher watcher = 0;
+
+inline void tell(int kind, const char* left, const char* right) {
+    if (watcher != 0)
+        watcher(kind, left, right);
+}
+#endif
+
+void tellNumber(const char* text, int value) {
+#if !defined(_WIN32)
+    if (watcher == 0)
+        return;
+    char digits[decimalCapacity];
+    formatDecimal(value, digits);
+    watcher(vesk_string_watch_conversion, text, digits);
+#else
+    (void)text;
+    (void)value;
+#endif
+}
+
 } // namespace
 
-vesk_string::vesk_string() : text_(inline_), length_(0) { inline_[0] = '\0'; }
+#if !defined(_WIN32)
+void vesk_string_watch_compares(vesk_string_watcher function) {
+    watcher = function;
+}
+#endif
+
+vesk_string::vesk_string() : text_(inline_), length_(0) {
+    inline_[0] = '\0';
+}
 
 vesk_string::vesk_string(const char* text) : text_(inline_), length_(0) {
     inline_[0] = '\0';
@@ -112,17 +147,34 @@ vesk_string& vesk_string::operator+=(const vesk_string& other) {
     return *this;
 }
 
-vesk_string::operator const char*() const { return text_; }
+vesk_string::operator const char*() const {
+    return text_;
+}
 
-unsigned int vesk_string::length() const { return length_; }
+unsigned int vesk_string::length() const {
+    return length_;
+}
 
-int vesk_string::toInt() const { return readLeadingInt(text_); }
+int vesk_string::toInt() const {
+    int value = readLeadingInt(text_);
+    tellNumber(text_, value);
+    return value;
+}
 
-vesk_string::operator int() const { return readLeadingInt(text_); }
+vesk_string::operator int() const {
+    int value = readLeadingInt(text_);
+    tellNumber(text_, value);
+    return value;
+}
 
-int vesk_string::firstInt() const { return readFirstDigits(text_); }
+int vesk_string::firstInt() const {
+    int value = readFirstDigits(text_);
+    tellNumber(text_, value);
+    return value;
+}
 
 bool vesk_string::startsWith(const vesk_string& prefix) const {
+    tell(vesk_string_watch_prefix, text_, prefix.text_);
     return prefix.length_ <= length_ && memcmp(text_, prefix.text_, prefix.length_) == 0;
 }
 
@@ -187,15 +239,18 @@ vesk_string operator+(const char* left, const vesk_string& right) {
 }
 
 bool operator==(const vesk_string& left, const char* right) {
+    tell(vesk_string_watch_equal, left, right == 0 ? "" : right);
     return strcmp(left, right == 0 ? "" : right) == 0;
 }
 
 bool operator==(const vesk_string& left, int n) {
     char digits[decimalCapacity];
     formatDecimal(n, digits);
+    tell(vesk_string_watch_equal, left, digits);
     return strcmp(left, digits) == 0;
 }
 
 bool operator!=(const vesk_string& left, const vesk_string& right) {
+    tell(vesk_string_watch_equal, left, right);
     return left.length() != right.length() || strcmp(left, right) != 0;
 }

@@ -27,6 +27,7 @@
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
+#include <unordered_set>
 
 namespace {
 
@@ -286,12 +287,17 @@ class Validation {
             theirs = runSessionBatch(settingsFor(options_.compare), sessions, nullptr);
         SessionReach reach;
         std::vector<SessionFeatures> features;
+        // Replacements the search tried when this worker forked, or this batch made.
+        std::unordered_set<std::string> madeHere;
+        TriedBefore triedBefore = [&](const std::string& tried) {
+            return explorer_->replacementTried(tried) || !madeHere.insert(tried).second;
+        };
         for (size_t i = 0; i < mine.size() && i < sessions.size(); ++i) {
             reach.add(sessions[i], mine[i], layout_);
             if (i < theirs.size())
                 reach.addReferenceCode(theirs[i]);
             if (explorer_)
-                features.push_back(sessionFeatures(sessions[i], mine[i]));
+                features.push_back(sessionFeatures(sessions[i], mine[i], triedBefore));
         }
         // The parent judges from the reach and the features: the code each
         // session reached (the same, or a little more, session after session)
@@ -301,6 +307,7 @@ class Validation {
                 outcome.coverage.reset();
                 outcome.hits.clear();
                 outcome.compared.clear();
+                outcome.comparisons.clear();
             }
         // What passed alike needs no step records nor transcripts in the parent.
         for (size_t i = 0; i < mine.size(); ++i) {
@@ -613,7 +620,9 @@ class Validation {
                       << " code blocks, a corpus of " << explorer_->corpusSize() << " sessions; "
                       << explorer_->mutated() << " of " << sessionsPlayed_
                       << " sessions made by mutation, " << explorer_->dictionary().words().size()
-                      << " dictionary words\n";
+                      << " dictionary words; " << explorer_->replacementsMade()
+                      << " sessions with a value replaced by what the script compared it with ("
+                      << explorer_->replacementsKept() << " kept)\n";
         if (outOfTime_) {
             std::cout << "validate: --time " << options_.seconds << " s ran out after "
                       << sessionsPlayed_;
@@ -691,6 +700,8 @@ class Validation {
             report.behaviours = static_cast<long long>(explorer_->behaviours());
             report.corpus = static_cast<long long>(explorer_->corpusSize());
             report.mutated = static_cast<long long>(explorer_->mutated());
+            report.replacements = static_cast<long long>(explorer_->replacementsMade());
+            report.replacementsKept = static_cast<long long>(explorer_->replacementsKept());
             report.dictionary = static_cast<long long>(explorer_->dictionary().words().size());
         }
         for (const Failure& f : failures_)

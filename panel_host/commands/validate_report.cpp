@@ -87,6 +87,8 @@ json reportJson(const ValidateReport& r) {
               {"corpus", r.corpus},
               {"mutated", r.mutated},
               {"dictionary", r.dictionary},
+              {"replacements", r.replacements},
+              {"replacementsKept", r.replacementsKept},
               {"outOfTime", r.outOfTime}}},
             {"codeCoverage", codeCoverageJson(r.reach)},
             {"sourceLines", sourceLinesJson(r.sourceLines)},
@@ -165,6 +167,12 @@ bool readSearch(const json& j, ValidateReport& r, std::string& why) {
         why = "\"search\": " + (why.empty() ? std::string("not an object") : why);
         return false;
     }
+    // Reports from before input-to-state replacement have none.
+    if (s.contains("replacements") && (!field(s, "replacements", r.replacements, why) ||
+                                       !field(s, "replacementsKept", r.replacementsKept, why))) {
+        why = "\"search\": " + why;
+        return false;
+    }
     return true;
 }
 
@@ -188,7 +196,8 @@ bool readReport(const json& j, ValidateReport& r, std::string& why) {
         return false;
     if (!readSearch(j, r, why))
         return false;
-    for (long long count : {r.steps, r.behaviours, r.corpus, r.mutated, r.dictionary})
+    for (long long count : {r.steps, r.behaviours, r.corpus, r.mutated, r.dictionary,
+                            r.replacements, r.replacementsKept})
         if (count < 0 || count > maxStepsInARun) {
             why = "a count (" + std::to_string(count) + ") no run can reach";
             return false;
@@ -270,6 +279,8 @@ bool mergeReports(std::vector<ValidateReport> parts, ValidateReport& whole, std:
             whole.behaviours += part.behaviours;
             whole.corpus += part.corpus;
             whole.mutated += part.mutated;
+            whole.replacements += part.replacements;
+            whole.replacementsKept += part.replacementsKept;
             whole.dictionary = std::max(whole.dictionary, part.dictionary);
             whole.outOfTime = whole.outOfTime || part.outOfTime;
         }

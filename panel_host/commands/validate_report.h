@@ -45,7 +45,11 @@ struct ValidateReport {
     long long corpus = 0;     // sessions kept for showing something new
     long long mutated = 0;    // sessions made by mutating the corpus
     long long dictionary = 0; // words the mutations drew on
-    bool outOfTime = false;   // --time ended the run before its sessions
+    // Input-to-state: sessions with a value swapped for what the script
+    // compared it with, and those the corpus kept.
+    long long replacements = 0;
+    long long replacementsKept = 0;
+    bool outOfTime = false; // --time ended the run before its sessions
     // The panel's source lines reached, where the script's symbols could be read.
     std::optional<LineCoverage> sourceLines;
     std::optional<LineCoverage> referenceSourceLines; // the --compare library's

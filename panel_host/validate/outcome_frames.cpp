@@ -94,6 +94,24 @@ bool sameCoverage(const CodeCoverage& a, const CodeCoverage& b) {
                       sameSource);
 }
 
+// The comparisons a session's route saw: few, and each operand short.
+bool decodeComparisons(FrameReader& in, std::vector<Comparison>& comparisons) {
+    std::int64_t count = 0;
+    if (!in.number(count) || count < 0 || count > maxComparedEntries)
+        return false;
+    comparisons.resize(static_cast<size_t>(count));
+    for (Comparison& compared : comparisons) {
+        std::int64_t kind = 0;
+        if (!in.number(kind) || kind < Comparison::equal || kind > Comparison::conversion ||
+            !in.text(compared.left) || !in.text(compared.right) ||
+            compared.left.size() > Comparison::maxOperand ||
+            compared.right.size() > Comparison::maxOperand)
+            return false;
+        compared.kind = static_cast<Comparison::Kind>(kind);
+    }
+    return true;
+}
+
 } // namespace
 
 std::string encodeOutcome(const SessionOutcome& outcome, const SessionOutcome* previous) {
@@ -116,6 +134,12 @@ std::string encodeOutcome(const SessionOutcome& outcome, const SessionOutcome* p
     out.number(static_cast<std::int64_t>(outcome.compared.size()));
     for (std::uint32_t value : outcome.compared)
         out.number(value);
+    out.number(static_cast<std::int64_t>(outcome.comparisons.size()));
+    for (const Comparison& compared : outcome.comparisons) {
+        out.number(compared.kind);
+        out.text(compared.left);
+        out.text(compared.right);
+    }
     out.number(static_cast<std::int64_t>(outcome.hits.size()));
     for (const auto& [where, count] : outcome.hits) {
         out.number(where);
@@ -190,6 +214,8 @@ bool decodeOutcome(const std::string& bytes, SessionOutcome& outcome,
             return false;
         value = static_cast<std::uint32_t>(number);
     }
+    if (!decodeComparisons(in, outcome.comparisons))
+        return false;
     std::int64_t hits = 0;
     if (!in.number(hits) || hits < 0 || hits > maxCoverageEntries)
         return false;

@@ -5,6 +5,7 @@
 #include "text_file.h"
 
 #include <algorithm>
+#include <sstream>
 
 namespace {
 
@@ -79,6 +80,19 @@ std::string toLength(const std::string& text, std::size_t length) {
     return out;
 }
 
+// The replacement sessions waiting, and the step lines remembered as tried.
+constexpr std::size_t maxReplacing = 2048, maxReplaced = 1u << 20;
+
+std::uint64_t hashOf(const std::vector<std::string>& lines) {
+    std::uint64_t hash = 0xcbf29ce484222325ULL;
+    for (const std::string& line : lines) {
+        for (unsigned char c : line)
+            hash = (hash ^ c) * 0x100000001b3ULL;
+        hash = (hash ^ '\n') * 0x100000001b3ULL;
+    }
+    return hash;
+}
+
 } // namespace
 
 void splitSession(const std::vector<std::string>& lines, std::vector<std::string>& startup,
@@ -105,6 +119,14 @@ SessionExplorer::Lines SessionExplorer::session(int index) {
                          (0x5EA2C4ULL + static_cast<std::uint64_t>(index) * 0x100000001B3ULL));
     if (corpus_.empty() || random.chance(static_cast<std::uint32_t>(settings_.blindShare)))
         return blind_(index);
+    // Half the rest, while any wait: a value swapped for what it was compared with.
+    if (!replacing_.empty() && random.chance(50)) {
+        Lines lines = std::move(replacing_.front());
+        replacing_.pop_front();
+        ++replacementsMade_;
+        replacingNow_.insert(hashOf(lines));
+        return lines;
+    }
     Lines startup, steps;
     splitSession(random.pick(corpus_), startup, steps);
     if (swept_ < sweep_.size()) {
@@ -145,14 +167,61 @@ bool SessionExplorer::offer(const Lines& lines, const SessionFeatures& features,
         if (isInteger(word) && numbers_.size() < 512 && numbersKnown_.insert(word).second)
             numbers_.push_back(word);
     }
+    bool replacement = !replacingNow_.empty() && replacingNow_.erase(hashOf(lines)) > 0;
     // A failing session is a failure to report, not a base to build on.
+    if (!failed)
+        queueReplacements(startup, steps, features.replacements);
     if (!fresh || failed)
         return false;
+    if (replacement)
+        ++replacementsKept_;
     if (corpus_.size() < settings_.maxCorpus)
         corpus_.push_back(lines);
     else
         corpus_[features.responses.size() % corpus_.size()] = lines;
     return true;
+}
+
+// An operator's step names a control the panel has, and a route names its
+// source by number: a control the panel lacks, or a source the studio does
+// not know, is the scenario's error, not the script's.
+bool SessionExplorer::onOwnControl(const std::string& step) const {
+    std::istringstream words(step);
+    std::string verb, first, second;
+    words >> verb >> first >> second;
+    if (verb == "route")
+        return isInteger(first) && isInteger(second);
+    const std::string* control = verb == "press" || verb == "pick" ? &first
+                                 : verb == "event"                 ? &second
+                                                                   : nullptr;
+    if (control == nullptr)
+        return true;
+    for (const LayoutControl& c : layout_.controls)
+        if (c.id == *control)
+            return true;
+    return false;
+}
+
+bool SessionExplorer::replacementTried(const std::string& tried) const {
+    return replaced_.count(hashOf({tried})) != 0;
+}
+
+void SessionExplorer::queueReplacements(const Lines& startup, const Lines& steps,
+                                        const std::vector<Replacement>& replacements) {
+    for (const Replacement& replacement : replacements) {
+        if (replacing_.size() >= maxReplacing)
+            return;
+        if (replacement.step < 0 || static_cast<size_t>(replacement.step) >= steps.size() ||
+            !wellFormed(replacement.line) || !onOwnControl(replacement.line))
+            continue;
+        if (replaced_.size() >= maxReplaced ||
+            !replaced_.insert(hashOf({replacement.line.substr(0, replacement.tried)})).second)
+            continue;
+        Lines lines = startup;
+        lines.insert(lines.end(), steps.begin(), steps.end());
+        lines[startup.size() + static_cast<size_t>(replacement.step)] = replacement.line;
+        replacing_.push_back(std::move(lines));
+    }
 }
 
 SessionExplorer::Lines SessionExplorer::mutate(Lines steps, SessionRandom& random) {

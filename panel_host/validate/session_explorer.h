@@ -17,6 +17,7 @@
 #include "text_file.h"
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <string>
 #include <unordered_set>
@@ -51,6 +52,12 @@ class SessionExplorer {
     size_t behaviours() const { return responses_.size(); }
     size_t blocksSeen() const { return blocks_.size(); }
     size_t mutated() const { return mutated_; }
+    // Input-to-state: sessions played with a step's value swapped for what the
+    // script compared it with, and how many of those the corpus kept.
+    size_t replacementsMade() const { return replacementsMade_; }
+    size_t replacementsKept() const { return replacementsKept_; }
+    // Whether a replacement (its step up to the operand put in) was queued before.
+    bool replacementTried(const std::string& tried) const;
     // Steps that drew an answer never seen before, to put into other sessions.
     const std::vector<std::string>& telling() const { return telling_; }
     const SearchDictionary& dictionary() const { return dictionary_; }
@@ -73,6 +80,10 @@ class SessionExplorer {
     Lines insertTelling(Lines steps, SessionRandom& random);
     Lines resizeText(Lines steps, SessionRandom& random);
     Lines swapNumber(Lines steps, SessionRandom& random);
+    // Queues the session with each replacement, a replaced step line once a run.
+    bool onOwnControl(const std::string& step) const;
+    void queueReplacements(const Lines& startup, const Lines& steps,
+                           const std::vector<Replacement>& replacements);
     std::string wordStep(SessionRandom& random);
     const std::string& word(SessionRandom& random, bool oneToken);
 
@@ -89,6 +100,10 @@ class SessionExplorer {
     std::unordered_set<std::string> numbersKnown_;
     std::unordered_set<std::string> tellingKnown_;
     size_t mutated_ = 0;
+    std::deque<Lines> replacing_;                    // sessions waiting to be played
+    std::unordered_set<std::uint64_t> replaced_;     // step lines already queued
+    std::unordered_set<std::uint64_t> replacingNow_; // sessions played, not yet offered back
+    size_t replacementsMade_ = 0, replacementsKept_ = 0;
 };
 
 // Splits a session's lines into its startup lines and its steps.

@@ -59,6 +59,19 @@ int countBucket(int count) {
     return bucket;
 }
 
+// A text framed as "SIZE:BYTES", at most `most` bytes.
+bool readSized(std::istream& in, size_t most, std::string& text) {
+    size_t size = 0;
+    char colon = 0;
+    if (!(in >> size >> colon) || colon != ':' || size > most)
+        return false;
+    text.assign(size, '\0');
+    return size == 0 || static_cast<bool>(in.read(&text[0], static_cast<std::streamsize>(size)));
+}
+
+// A step line crossing from a worker: the longest text a host hands a script, and its words.
+constexpr size_t maxReplacementLine = 128 * 1024;
+
 std::string verbOf(const std::string& line) {
     return line.substr(0, line.find(' '));
 }
@@ -109,7 +122,7 @@ std::string normalisedCommand(const std::string& command) {
 }
 
 SessionFeatures sessionFeatures(const std::vector<std::string>& lines,
-                                const SessionOutcome& outcome) {
+                                const SessionOutcome& outcome, const TriedBefore& triedBefore) {
     SessionFeatures features;
     std::vector<std::string> steps;
     for (const std::string& line : lines)
@@ -166,6 +179,17 @@ SessionFeatures sessionFeatures(const std::vector<std::string>& lines,
             features.responseSteps.push_back(-1);
         }
     features.sentWords.assign(words.begin(), words.end());
+    // The texts the script compared with, as words to try elsewhere too.
+    std::size_t comparedWords = 0;
+    for (const Comparison& compared : outcome.comparisons)
+        if ((compared.kind == Comparison::equal || compared.kind == Comparison::prefix) &&
+            comparedWords < 16 && !compared.right.empty() && compared.right.size() <= 48 &&
+            compared.right.find_first_of(" \t\r\n") == std::string::npos) {
+            features.sentWords.push_back(compared.right);
+            ++comparedWords;
+        }
+    features.replacements =
+        replacementsFor(steps, outcome.comparisons, maxReplacements, triedBefore);
     // What the code compared against, as the numbers an operator or a router
     // would send: small ones only (addresses and masks say nothing).
     for (std::uint32_t value : outcome.compared) {
@@ -180,7 +204,8 @@ std::string encodeFeatures(const std::vector<SessionFeatures>& sessions) {
     std::ostringstream out;
     out << sessions.size() << "\n";
     for (const SessionFeatures& s : sessions) {
-        out << s.responses.size() << " " << s.blocks.size() << " " << s.sentWords.size() << "\n";
+        out << s.responses.size() << " " << s.blocks.size() << " " << s.sentWords.size() << " "
+            << s.replacements.size() << "\n";
         for (std::uint64_t f : s.responses)
             out << f << " ";
         for (size_t i = 0; i < s.responses.size(); ++i)
@@ -190,6 +215,8 @@ std::string encodeFeatures(const std::vector<SessionFeatures>& sessions) {
         out << "\n";
         for (const std::string& w : s.sentWords)
             out << w.size() << ":" << w;
+        for (const Replacement& r : s.replacements)
+            out << r.step << " " << r.tried << " " << r.line.size() << ":" << r.line;
         out << "\n";
     }
     return out.str();
@@ -202,9 +229,9 @@ bool decodeFeatures(const std::string& text, std::vector<SessionFeatures>& sessi
         return false;
     sessions.assign(count, {});
     for (SessionFeatures& s : sessions) {
-        size_t responses = 0, blocks = 0, words = 0;
-        if (!(in >> responses >> blocks >> words) || responses > 10000000 || blocks > 10000000 ||
-            words > 1000)
+        size_t responses = 0, blocks = 0, words = 0, replacements = 0;
+        if (!(in >> responses >> blocks >> words >> replacements) || responses > 10000000 ||
+            blocks > 10000000 || words > 1000 || replacements > maxReplacements)
             return false;
         s.responses.resize(responses);
         s.responseSteps.resize(responses);
@@ -219,14 +246,18 @@ bool decodeFeatures(const std::string& text, std::vector<SessionFeatures>& sessi
             if (!(in >> f))
                 return false;
         for (size_t w = 0; w < words; ++w) {
-            size_t size = 0;
-            char colon = 0;
-            if (!(in >> size >> colon) || colon != ':' || size > 4096)
-                return false;
-            std::string word(size, '\0');
-            if (!in.read(&word[0], static_cast<std::streamsize>(size)))
+            std::string word;
+            if (!readSized(in, 4096, word))
                 return false;
             s.sentWords.push_back(word);
+        }
+        for (size_t r = 0; r < replacements; ++r) {
+            Replacement replacement;
+            if (!(in >> replacement.step >> replacement.tried) || replacement.step < 0 ||
+                !readSized(in, maxReplacementLine, replacement.line) ||
+                replacement.tried > replacement.line.size())
+                return false;
+            s.replacements.push_back(std::move(replacement));
         }
     }
     return true;

@@ -7,6 +7,7 @@
 #ifndef SESSION_FEATURES_H
 #define SESSION_FEATURES_H
 
+#include "input_to_state.h"
 #include "session_runner.h"
 
 #include <cstdint>
@@ -18,10 +19,16 @@ struct SessionFeatures {
     std::vector<std::uint64_t> blocks;    // code blocks reached (emulated route)
     std::vector<std::string> sentWords;   // quoted values the script sent and numbers it compared
     std::vector<int> responseSteps;       // the step each response came from (-1: the session)
+    std::vector<Replacement>
+        replacements; // a step's value swapped for what the script compared it with
 };
 
+// A session's replacements are at most this many.
+constexpr std::size_t maxReplacements = 64;
+
+// `triedBefore`: replacements the search has tried, left out.
 SessionFeatures sessionFeatures(const std::vector<std::string>& lines,
-                                const SessionOutcome& outcome);
+                                const SessionOutcome& outcome, const TriedBefore& triedBefore = {});
 
 // A command as the search compares it: quoted values reduced to their shape
 // (empty, letters, digits, other, bytes beyond ASCII, a length class), runs

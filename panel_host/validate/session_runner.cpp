@@ -46,7 +46,10 @@ class Session {
         if (settings_.countHits)
             route->startCountingHits();
         stepBudgetMs_ = applyStartup(startup, host_, studio_, *route);
-        if (!host_.open(*route))
+        bool opened = host_.open(*route);
+        if (settings_.logCompares)
+            route->takeComparisons(); // the load's are of no step
+        if (!opened)
             failOnBreach("load", "the export returned no script", -1);
         else if (play(steps))
             finish(steps.size());
@@ -55,6 +58,8 @@ class Session {
             if (std::optional<CodeCoverage> coverage = route_->coverage())
                 outcome_.coverage = std::make_shared<const CodeCoverage>(std::move(*coverage));
             outcome_.compared = route_->comparedValues();
+            if (settings_.logCompares)
+                outcome_.comparisons = route_->takeComparisons();
             if (settings_.countHits)
                 outcome_.hits = route_->hitCounts();
         }

@@ -8,6 +8,7 @@
 #ifndef SCRIPT_ROUTE_H
 #define SCRIPT_ROUTE_H
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -81,6 +82,21 @@ struct CodeCoverage {
     std::vector<SymbolSource> symbols;
 };
 
+// One comparison the script made through the string library, the C runtime
+// or its own code, both operands as texts (numbers in signed decimal), each
+// cut to maxOperand bytes: what the search puts in place of a value it sent.
+struct Comparison {
+    enum Kind : std::uint8_t {
+        equal,      // texts compared for equality or order
+        prefix,     // left tested for beginning with right
+        number,     // numbers compared (for order too, so right + 1 and right - 1 count)
+        conversion, // the text left read as the number right (not a comparison: a link)
+    };
+    static constexpr std::size_t maxOperand = 64;
+    Kind kind = equal;
+    std::string left, right;
+};
+
 // The script's reply buffer to a parameter message.
 struct ScriptReply {
     ScriptAddress at = 0;
@@ -136,6 +152,10 @@ class ScriptRoute {
     virtual bool logCompares() { return false; }
     // Those values so far, at most a few hundred, in the order first seen.
     virtual std::vector<std::uint32_t> comparedValues() const { return {}; }
+    // The comparisons seen since the last call (both operands), once
+    // logCompares() was called; at most a few hundred, in the order first
+    // seen; nothing where the route cannot see them.
+    virtual std::vector<Comparison> takeComparisons() { return {}; }
     // After a delete: back to the state right after the library was opened
     // (memory, heap, settings), for another session without loading it again.
     // False when it cannot; the caller then opens the library anew.

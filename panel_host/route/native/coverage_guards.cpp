@@ -53,27 +53,95 @@ void keepCompared(std::uint64_t value) {
     compared[comparedCount++] = narrow;
 }
 
+// Pairs of operands, for the search to put one in the other's place: plain
+// arrays again, a pair once (an open-addressed set) and a few a site.
+constexpr std::uint32_t maxPairs = 256, pairSlots = 1024, siteSlots = 512, pairsPerSite = 4;
+bool pairing = false;
+std::int64_t pairs[maxPairs][2];
+std::uint32_t pairCount = 0;
+std::uint64_t pairKeys[pairSlots];
+bool pairKeyUsed[pairSlots];
+std::uintptr_t sites[siteSlots];
+std::uint8_t siteCounts[siteSlots];
+bool siteUsed[siteSlots];
+
+// The count of pairs kept at `site`, found or made; null when the table is full.
+std::uint8_t* siteCount(std::uintptr_t site) {
+    std::uint32_t slot = static_cast<std::uint32_t>((site * 0x9E3779B97F4A7C15ULL) >> 55);
+    for (std::uint32_t probe = 0; probe < siteSlots; ++probe, slot = (slot + 1) % siteSlots) {
+        if (!siteUsed[slot]) {
+            siteUsed[slot] = true;
+            sites[slot] = site;
+            siteCounts[slot] = 0;
+        }
+        if (sites[slot] == site)
+            return &siteCounts[slot];
+    }
+    return nullptr;
+}
+
+bool newPair(std::int64_t left, std::int64_t right) {
+    std::uint64_t key =
+        static_cast<std::uint64_t>(left) * 0x100000001B3ULL ^ static_cast<std::uint64_t>(right);
+    std::uint32_t slot = static_cast<std::uint32_t>((key * 0x9E3779B97F4A7C15ULL) >> 54);
+    while (pairKeyUsed[slot]) {
+        if (pairKeys[slot] == key)
+            return false;
+        slot = (slot + 1) % pairSlots;
+    }
+    pairKeyUsed[slot] = true;
+    pairKeys[slot] = key;
+    return true;
+}
+
+void keepPair(std::uintptr_t site, std::int64_t left, std::int64_t right) {
+    if (!pairing || left == right || pairCount >= maxPairs)
+        return;
+    std::uint8_t* count = siteCount(site);
+    if (count == nullptr || *count >= pairsPerSite || !newPair(left, right))
+        return;
+    ++*count;
+    pairs[pairCount][0] = left;
+    pairs[pairCount][1] = right;
+    ++pairCount;
+}
+
+#define CALLER reinterpret_cast<std::uintptr_t>(__builtin_return_address(0))
+
 } // namespace
 
 #define PANEL_HOST_EXPORT extern "C" __attribute__((visibility("default"))) void
 // A compare with a constant: the constant is the first operand.
-PANEL_HOST_EXPORT __sanitizer_cov_trace_const_cmp1(std::uint8_t constant, std::uint8_t) {
+PANEL_HOST_EXPORT __sanitizer_cov_trace_const_cmp1(std::uint8_t constant, std::uint8_t value) {
     keepCompared(constant);
+    keepPair(CALLER, value, constant);
 }
-PANEL_HOST_EXPORT __sanitizer_cov_trace_const_cmp2(std::uint16_t constant, std::uint16_t) {
+PANEL_HOST_EXPORT __sanitizer_cov_trace_const_cmp2(std::uint16_t constant, std::uint16_t value) {
     keepCompared(constant);
+    keepPair(CALLER, value, constant);
 }
-PANEL_HOST_EXPORT __sanitizer_cov_trace_const_cmp4(std::uint32_t constant, std::uint32_t) {
+PANEL_HOST_EXPORT __sanitizer_cov_trace_const_cmp4(std::uint32_t constant, std::uint32_t value) {
     keepCompared(constant);
+    keepPair(CALLER, static_cast<std::int32_t>(value), static_cast<std::int32_t>(constant));
 }
-PANEL_HOST_EXPORT __sanitizer_cov_trace_const_cmp8(std::uint64_t constant, std::uint64_t) {
+PANEL_HOST_EXPORT __sanitizer_cov_trace_const_cmp8(std::uint64_t constant, std::uint64_t value) {
     keepCompared(constant);
+    keepPair(CALLER, static_cast<std::int64_t>(value), static_cast<std::int64_t>(constant));
 }
-// Compares of two variables say nothing the search can use.
-PANEL_HOST_EXPORT __sanitizer_cov_trace_cmp1(std::uint8_t, std::uint8_t) {}
-PANEL_HOST_EXPORT __sanitizer_cov_trace_cmp2(std::uint16_t, std::uint16_t) {}
-PANEL_HOST_EXPORT __sanitizer_cov_trace_cmp4(std::uint32_t, std::uint32_t) {}
-PANEL_HOST_EXPORT __sanitizer_cov_trace_cmp8(std::uint64_t, std::uint64_t) {}
+// Compares of two variables give no constant for the dictionary, but either
+// side may be the one a value the host sent must become.
+PANEL_HOST_EXPORT __sanitizer_cov_trace_cmp1(std::uint8_t left, std::uint8_t right) {
+    keepPair(CALLER, left, right);
+}
+PANEL_HOST_EXPORT __sanitizer_cov_trace_cmp2(std::uint16_t left, std::uint16_t right) {
+    keepPair(CALLER, left, right);
+}
+PANEL_HOST_EXPORT __sanitizer_cov_trace_cmp4(std::uint32_t left, std::uint32_t right) {
+    keepPair(CALLER, static_cast<std::int32_t>(left), static_cast<std::int32_t>(right));
+}
+PANEL_HOST_EXPORT __sanitizer_cov_trace_cmp8(std::uint64_t left, std::uint64_t right) {
+    keepPair(CALLER, static_cast<std::int64_t>(left), static_cast<std::int64_t>(right));
+}
 // cases[0] is their count, cases[1] their width in bits, then the cases.
 PANEL_HOST_EXPORT __sanitizer_cov_trace_switch(std::uint64_t, std::uint64_t* cases) {
     for (std::uint64_t i = 0; i < cases[0] && i < maxCompared; ++i)
@@ -83,6 +151,22 @@ PANEL_HOST_EXPORT __sanitizer_cov_trace_switch(std::uint64_t, std::uint64_t* cas
 
 std::vector<std::uint32_t> tracedCompares() {
     return std::vector<std::uint32_t>(compared, compared + comparedCount);
+}
+
+void startPairingTracedCompares() {
+    pairing = true;
+}
+
+std::vector<std::pair<std::int64_t, std::int64_t>> takeTracedComparePairs() {
+    std::vector<std::pair<std::int64_t, std::int64_t>> taken;
+    for (std::uint32_t i = 0; i < pairCount; ++i)
+        taken.push_back({pairs[i][0], pairs[i][1]});
+    pairCount = 0;
+    for (bool& used : pairKeyUsed)
+        used = false;
+    for (bool& used : siteUsed)
+        used = false;
+    return taken;
 }
 
 extern "C" __attribute__((visibility("default"))) void
@@ -175,6 +259,10 @@ std::optional<CodeCoverage> guardCoverage(const std::string&) {
     return std::nullopt;
 }
 std::vector<std::uint32_t> tracedCompares() {
+    return {};
+}
+void startPairingTracedCompares() {}
+std::vector<std::pair<std::int64_t, std::int64_t>> takeTracedComparePairs() {
     return {};
 }
 void startCountingGuardHits() {}

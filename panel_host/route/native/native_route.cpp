@@ -12,10 +12,24 @@
 #include <new>
 #include <vector>
 
+namespace {
+#if defined(_WIN32)
+constexpr const char* stringLibrary = "vesk_string.dll";
+#else
+constexpr const char* stringLibrary = "libvesk_string.so";
+#endif
+// The log the string library's reports go to: the route that asked last.
+ComparisonLog* watchingLog = nullptr;
+} // namespace
+
 NativeRoute::NativeRoute(std::unique_ptr<ScriptLibrary> library)
     : library_(std::move(library)), endpoint_(*this) {}
 
 NativeRoute::~NativeRoute() {
+    if (watchingLog == &comparisons_) {
+        watchStrings_(nullptr);
+        watchingLog = nullptr;
+    }
     for (void* buffer : lent_)
         std::free(buffer);
 }
@@ -174,9 +188,38 @@ std::optional<CodeCoverage> NativeRoute::coverage() const {
 }
 
 // A library built with compare tracing reports its compares from the first
-// call on; one built without has nothing to report.
+// call on; one built without has nothing to report. Our string library tells
+// of its comparisons once asked.
 bool NativeRoute::logCompares() {
+    if (comparisons_.on())
+        return true;
+    comparisons_.start();
+    startPairingTracedCompares();
+    watchStrings_ = reinterpret_cast<WatchFunction>(
+        library_->symbol("vesk_string_watch_compares", stringLibrary));
+    if (watchStrings_ != nullptr) {
+        watchingLog = &comparisons_;
+        watchStrings_(&NativeRoute::onStringCompare);
+    }
     return true;
+}
+
+// Runs inside the script's call; what the log allocates is the host's, not the script's.
+void NativeRoute::onStringCompare(int kind, const char* left, const char* right) {
+    if (watchingLog == nullptr || kind < Comparison::equal || kind > Comparison::conversion ||
+        watchingLog->full())
+        return;
+    leaveScriptCode();
+    watchingLog->add(static_cast<Comparison::Kind>(kind), left ? left : "", right ? right : "");
+    enterScriptCode();
+}
+
+std::vector<Comparison> NativeRoute::takeComparisons() {
+    std::vector<Comparison> taken = comparisons_.take();
+    for (const auto& [left, right] : takeTracedComparePairs())
+        if (taken.size() < ComparisonLog::maxEntries)
+            taken.push_back({Comparison::number, std::to_string(left), std::to_string(right)});
+    return taken;
 }
 
 std::vector<std::uint32_t> NativeRoute::comparedValues() const {

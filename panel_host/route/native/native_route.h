@@ -4,6 +4,7 @@
 #ifndef NATIVE_ROUTE_H
 #define NATIVE_ROUTE_H
 
+#include "comparison_log.h"
 #include "script_abi.h"
 #include "script_library.h"
 #include "script_route.h"
@@ -28,6 +29,7 @@ class NativeRoute : public ScriptRoute {
     void startCountingHits() override;
     std::vector<std::pair<std::uint32_t, std::uint8_t>> hitCounts() const override;
     std::vector<std::uint32_t> comparedValues() const override;
+    std::vector<Comparison> takeComparisons() override;
     CallOutcome load(ScriptHostSide& host, bool& created) override;
     CallOutcome revertive(int device, int index, const std::string& text) override;
     CallOutcome controlEvent(const std::string& panel, const std::string& control,
@@ -56,6 +58,12 @@ class NativeRoute : public ScriptRoute {
     void checkUnchanged(const void* record, const std::vector<char>& before, const char* what);
     void* replyBuffer(const HostReply& reply);
     CallOutcome deliver(void* data, int type, void** result = nullptr);
+
+    // Told by our string library of each comparison, for the route watching.
+    static void onStringCompare(int kind, const char* left, const char* right);
+    using WatchFunction = void (*)(void (*)(int, const char*, const char*));
+    WatchFunction watchStrings_ = nullptr;
+    ComparisonLog comparisons_;
 
     std::unique_ptr<ScriptLibrary> library_;
     Endpoint endpoint_;

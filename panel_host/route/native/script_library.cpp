@@ -64,3 +64,22 @@ ScriptLibrary::~ScriptLibrary() {
     dlclose(handle_);
 #endif
 }
+
+void* ScriptLibrary::symbol(const char* name, const char* inLibrary) const {
+    if (handle_ == nullptr)
+        return nullptr;
+#if defined(_WIN32)
+    HMODULE module = GetModuleHandleA(inLibrary);
+    return module ? reinterpret_cast<void*>(GetProcAddress(module, name)) : nullptr;
+#else
+    if (void* found = dlsym(handle_, name))
+        return found;
+    // A library the script opened itself is not among its dependencies.
+    void* other = dlopen(inLibrary, RTLD_NOW | RTLD_NOLOAD);
+    if (other == nullptr)
+        return nullptr;
+    void* found = dlsym(other, name);
+    dlclose(other);
+    return found;
+#endif
+}

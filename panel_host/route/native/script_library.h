@@ -21,6 +21,9 @@ class ScriptLibrary {
     // The library's file, as loaded (an absolute path).
     const std::string& path() const { return path_; }
     LoadScriptFunction loadFunction() const { return load_; }
+    // An export of the library or of a library it loaded (by name, where the
+    // system loader can tell); null when there is none.
+    void* symbol(const char* name, const char* inLibrary) const;
 
   private:
     void* handle_ = nullptr;

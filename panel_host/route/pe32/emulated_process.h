@@ -10,6 +10,7 @@
 #ifndef EMULATED_PROCESS_H
 #define EMULATED_PROCESS_H
 
+#include "comparison_log.h"
 #include "debug_id.h"
 #include "emulated_heap.h"
 #include "module_symbols.h"
@@ -110,6 +111,10 @@ class EmulatedProcess {
     bool snapshot();
     bool rewind();
 
+    // The comparisons of texts and numbers that the served runtime and the
+    // string library's hooks report, once someone asked for them.
+    ComparisonLog& comparisons() { return comparisons_; }
+
     X86Machine& machine() { return machine_; }
     const X86Machine& machine() const { return machine_; }
     EmulatedHeap& heap() { return heap_; }
@@ -144,6 +149,7 @@ class EmulatedProcess {
     RuntimeDlls runtime_;
     X86Machine machine_;
     EmulatedHeap heap_;
+    ComparisonLog comparisons_;
     std::vector<Module> modules_;
     std::vector<Stub> stubs_;
     std::map<std::string, std::uint32_t> runtimeStubs_; // "dll!function" (lower-case dll)

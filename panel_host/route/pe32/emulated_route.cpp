@@ -1,5 +1,7 @@
 #include "emulated_route.h"
 
+#include "string_compares.h"
+
 #include "dotted_message.h"
 
 #include <climits>
@@ -321,9 +323,27 @@ void EmulatedRoute::reportLiveBlocks() {
                              " more blocks are still live after delete");
 }
 
+// The values of every module's `cmp`s for the dictionary; their pairs only in
+// the script's own code (the string library's loops would crowd them out: its
+// comparisons are read at its exports instead, and the runtime's by its rows).
 bool EmulatedRoute::logCompares() {
+    if (process_.comparisons().on())
+        return true;
+    process_.comparisons().start();
+    if (const EmulatedProcess::Module* main = process_.mainModule())
+        process_.machine().pairCompares(main->base, main->base + main->size);
+    watchStringCompares(process_);
     process_.machine().logCompares(EmulatedProcess::firstImageBase, 0xFFFFFFFFu);
     return true;
+}
+
+std::vector<Comparison> EmulatedRoute::takeComparisons() {
+    std::vector<Comparison> taken = process_.comparisons().take();
+    for (const auto& [left, right] : process_.machine().takeComparedPairs())
+        if (taken.size() < ComparisonLog::maxEntries)
+            taken.push_back({Comparison::number, std::to_string(static_cast<std::int32_t>(left)),
+                             std::to_string(static_cast<std::int32_t>(right))});
+    return taken;
 }
 
 std::vector<std::uint32_t> EmulatedRoute::comparedValues() const {

@@ -36,6 +36,7 @@ class EmulatedRoute : public ScriptRoute {
     void startCountingHits() override;
     std::vector<std::pair<std::uint32_t, std::uint8_t>> hitCounts() const override;
     std::vector<std::uint32_t> comparedValues() const override;
+    std::vector<Comparison> takeComparisons() override;
 
     EmulatedProcess& process() { return process_; }
 

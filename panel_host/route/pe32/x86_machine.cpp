@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstring>
 #include <sys/mman.h>
+#include <utility>
 
 namespace {
 
@@ -436,9 +437,12 @@ void X86Machine::translateAnew() {
             uc_ctl_remove_cache(uc_, address, static_cast<std::uint64_t>(address) + region.size);
 }
 
-void X86Machine::onCompare(uc_struct*, std::uint64_t, std::uint64_t left, std::uint64_t right,
-                           std::uint32_t, void* self) {
+void X86Machine::onCompare(uc_struct*, std::uint64_t address, std::uint64_t left,
+                           std::uint64_t right, std::uint32_t, void* self) {
     auto* machine = static_cast<X86Machine*>(self);
+    if (address >= machine->pairBegin_ && address < machine->pairEnd_)
+        machine->keepPair(static_cast<std::uint32_t>(address), static_cast<std::uint32_t>(left),
+                          static_cast<std::uint32_t>(right));
     if (machine->compared_.size() >= maxComparedValues)
         return;
     machine->keepCompared(static_cast<std::uint32_t>(left));
@@ -448,6 +452,49 @@ void X86Machine::onCompare(uc_struct*, std::uint64_t, std::uint64_t left, std::u
 void X86Machine::keepCompared(std::uint32_t value) {
     if (compared_.size() < maxComparedValues && comparedKnown_.insert(value).second)
         compared_.push_back(value);
+}
+
+void X86Machine::keepPair(std::uint32_t site, std::uint32_t left, std::uint32_t right) {
+    if (left == right || pairs_.size() >= maxComparedPairs)
+        return;
+    std::uint8_t& count = pairsPerSite_[site];
+    if (count >= maxPairsPerSite ||
+        !pairsKnown_.insert((static_cast<std::uint64_t>(left) << 32) | right).second)
+        return;
+    ++count;
+    pairs_.push_back({left, right});
+}
+
+void X86Machine::pairCompares(std::uint32_t begin, std::uint32_t end) {
+    pairBegin_ = begin;
+    pairEnd_ = end;
+}
+
+std::vector<std::pair<std::uint32_t, std::uint32_t>> X86Machine::takeComparedPairs() {
+    pairsKnown_.clear();
+    pairsPerSite_.clear();
+    return std::exchange(pairs_, {});
+}
+
+bool X86Machine::watchEntries(const std::vector<std::uint32_t>& addresses, EntryHandler handler) {
+    if (uc_ == nullptr)
+        return false;
+    entry_ = std::move(handler);
+    for (std::uint32_t address : addresses) {
+        uc_hook hook;
+        if (uc_hook_add(uc_, &hook, UC_HOOK_CODE, reinterpret_cast<void*>(&X86Machine::onEntry),
+                        this, address, address) != UC_ERR_OK)
+            return false;
+    }
+    translateAnew();
+    return true;
+}
+
+void X86Machine::onEntry(uc_struct*, std::uint64_t address, std::uint32_t, void* self) {
+    auto* machine = static_cast<X86Machine*>(self);
+    if (machine->countingExactly_ && machine->budgetLimited_ && machine->budgetLeft_ == 0)
+        return; // the budget ends the run before this instruction
+    machine->entry_(static_cast<std::uint32_t>(address));
 }
 
 void X86Machine::logCompares(std::uint32_t begin, std::uint32_t end) {

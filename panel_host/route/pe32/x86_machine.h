@@ -111,6 +111,17 @@ class X86Machine {
     void logCompares(std::uint32_t begin, std::uint32_t end);
     static constexpr std::size_t maxComparedValues = 256;
     const std::vector<std::uint32_t>& comparedValues() const { return compared_; }
+    // Also keeps the two operands of each logged compare in [begin, end) as a
+    // pair, each pair once, a few a site (a loop's counter says nothing new),
+    // at most maxComparedPairs until takeComparedPairs().
+    void pairCompares(std::uint32_t begin, std::uint32_t end);
+    static constexpr std::size_t maxComparedPairs = 256, maxPairsPerSite = 4;
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> takeComparedPairs();
+
+    // Calls `handler` before the instruction at each of `addresses` runs (a
+    // function's entry, say). Code already translated is translated anew.
+    using EntryHandler = std::function<void(std::uint32_t address)>;
+    bool watchEntries(const std::vector<std::uint32_t>& addresses, EntryHandler handler);
 
     // Counting every instruction (slow; for measurements).
     void countInstructions(bool on);
@@ -150,10 +161,17 @@ class X86Machine {
     static void onCompare(uc_struct* uc, std::uint64_t address, std::uint64_t left,
                           std::uint64_t right, std::uint32_t size, void* self);
     void keepCompared(std::uint32_t value);
+    void keepPair(std::uint32_t site, std::uint32_t left, std::uint32_t right);
+    static void onEntry(uc_struct* uc, std::uint64_t address, std::uint32_t size, void* self);
     // Drops the translations of every executable region, for hooks added late.
     void translateAnew();
     std::vector<std::uint32_t> compared_;
     std::unordered_set<std::uint32_t> comparedKnown_;
+    std::uint32_t pairBegin_ = 0, pairEnd_ = 0;
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> pairs_;
+    std::unordered_set<std::uint64_t> pairsKnown_;
+    std::unordered_map<std::uint32_t, std::uint8_t> pairsPerSite_;
+    EntryHandler entry_;
     std::unordered_map<std::uint32_t, std::uint32_t> blocks_;
     std::uint32_t watchBegin_ = 0, watchLast_ = 0;
     bool watching_ = false;

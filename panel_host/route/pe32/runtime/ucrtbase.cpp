@@ -89,17 +89,35 @@ std::uint32_t orderOf(int order) {
     return static_cast<std::uint32_t>(order < 0 ? -1 : order > 0 ? 1 : 0);
 }
 
+// Both operands go to the comparison log while validate reads it.
+void logCompared(const StubCall& call, Comparison::Kind kind, std::string_view left,
+                 std::string_view right) {
+    ComparisonLog& log = call.process().comparisons();
+    if (log.on())
+        log.add(kind, left, right);
+}
+
+std::string_view asText(const std::uint8_t* bytes, std::uint32_t size) {
+    return {reinterpret_cast<const char*>(bytes),
+            std::min<std::size_t>(size, Comparison::maxOperand)};
+}
+
 std::uint32_t runMemcmp(const StubCall& call) {
     std::uint32_t size = call.arg(2);
     const std::uint8_t* inA = bytesInPlace(call, call.arg(0), size);
     const std::uint8_t* inB = bytesInPlace(call, call.arg(1), size);
-    if (inA != nullptr && inB != nullptr)
-        return orderOf(size == 0 ? 0 : std::memcmp(inA, inB, size));
     std::vector<std::uint8_t> a, b;
-    if (!readFor(call, "memcmp", call.arg(0), size, a) ||
-        !readFor(call, "memcmp", call.arg(1), size, b))
+    if ((inA == nullptr || inB == nullptr) && (!readFor(call, "memcmp", call.arg(0), size, a) ||
+                                               !readFor(call, "memcmp", call.arg(1), size, b)))
         return 0;
-    return orderOf(size == 0 ? 0 : std::memcmp(a.data(), b.data(), size));
+    if (inA == nullptr || inB == nullptr) {
+        inA = a.data();
+        inB = b.data();
+    }
+    if (size == 0)
+        return 0;
+    logCompared(call, Comparison::equal, asText(inA, size), asText(inB, size));
+    return orderOf(std::memcmp(inA, inB, size));
 }
 
 std::uint32_t runStrlen(const StubCall& call) {
@@ -130,6 +148,7 @@ std::uint32_t runStrcmp(const StubCall& call) {
     if (!textViewFor(call, "strcmp", call.arg(0), storageA, a) ||
         !textViewFor(call, "strcmp", call.arg(1), storageB, b))
         return 0;
+    logCompared(call, Comparison::equal, a, b);
     return orderOf(a.compare(b));
 }
 
@@ -150,6 +169,7 @@ std::uint32_t runStrtol(const StubCall& call) {
     char* stop = nullptr;
     long long value = std::strtoll(text.c_str(), &stop, base);
     value = std::clamp<long long>(value, INT32_MIN, INT32_MAX);
+    logCompared(call, Comparison::conversion, text, std::to_string(value));
     if (end != 0) {
         std::uint32_t stopAddress = at + static_cast<std::uint32_t>(stop - text.c_str());
         writeFor(call, "strtol", end, &stopAddress, 4);

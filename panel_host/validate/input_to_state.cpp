@@ -1,0 +1,191 @@
+#include "input_to_state.h"
+
+#include "step_text.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <set>
+#include <unordered_map>
+#include <utility>
+
+namespace {
+
+// A value a step sent: where it lies in the step's line.
+struct Field {
+    int step;
+    std::size_t start, length;
+};
+
+// The values of a step: each word after the verb, each side of a word's
+// first '=', and the step's text to the end of the line (a label's text may
+// hold spaces). A notification's type is no value of the operator's.
+void addFields(const std::string& line, int step, std::vector<Field>& fields) {
+    if (line.rfind("notify ", 0) == 0 || line.rfind("tick", 0) == 0)
+        return;
+    std::size_t at = line.find(' ');
+    while (at != std::string::npos && at < line.size()) {
+        std::size_t begin = at + 1, end = line.find(' ', begin);
+        std::size_t length = (end == std::string::npos ? line.size() : end) - begin;
+        fields.push_back({step, begin, length});
+        std::size_t equals = line.find('=', begin);
+        if (equals != std::string::npos && equals < begin + length) {
+            fields.push_back({step, begin, equals - begin});
+            fields.push_back({step, equals + 1, begin + length - equals - 1});
+        }
+        at = end;
+    }
+    std::size_t text = textStart(line);
+    if (text <= line.size())
+        fields.push_back({step, text, line.size() - text});
+}
+
+// Fields by their first maxOperand bytes: what a logged operand can equal.
+using FieldIndex = std::unordered_map<std::string, std::vector<Field>>;
+
+bool asNumber(const std::string& text, long long& value) {
+    if (text.empty() || text.size() > 20)
+        return false;
+    char* end = nullptr;
+    errno = 0;
+    value = std::strtoll(text.c_str(), &end, 10);
+    return errno == 0 && end == text.c_str() + text.size();
+}
+
+class Replacer {
+  public:
+    Replacer(const std::vector<std::string>& steps, std::size_t limit,
+             const TriedBefore& triedBefore)
+        : steps_(steps), limit_(limit), triedBefore_(triedBefore) {
+        std::vector<Field> fields;
+        for (std::size_t i = 0; i < steps.size(); ++i)
+            addFields(steps[i], static_cast<int>(i), fields);
+        for (const Field& field : fields)
+            index_[steps[field.step].substr(field.start,
+                                            std::min(field.length, Comparison::maxOperand))]
+                .push_back(field);
+    }
+
+    bool full() const { return out_.size() >= limit_; }
+    // Each comparison gets a few, so that the first ones leave room for others.
+    void nextComparison() { fromThis_ = 0; }
+    std::vector<Replacement> take() { return std::move(out_); }
+
+    // Every field that is `value`, given `by` in its place.
+    void replace(const std::string& value, const std::string& by) {
+        auto found = index_.find(value);
+        if (found == index_.end())
+            return;
+        for (const Field& field : found->second)
+            put(field, 0, field.length, by);
+    }
+
+    // Every field that is `text`, with `prefix` before it, and `prefix` alone.
+    void prefix(const std::string& text, const std::string& prefix) {
+        auto found = index_.find(text);
+        if (found == index_.end())
+            return;
+        for (const Field& field : found->second) {
+            put(field, 0, 0, prefix);
+            put(field, 0, field.length, prefix);
+        }
+    }
+
+    // Every field that is a text read as `number`: its digits of the number
+    // (or, where they differ, the whole text) given as `by`.
+    void replaceNumberIn(const std::string& text, const std::string& number,
+                         const std::string& by) {
+        auto found = index_.find(text);
+        if (found == index_.end())
+            return;
+        for (const Field& field : found->second) {
+            std::string value = steps_[field.step].substr(field.start, field.length);
+            std::size_t digits = number.empty() ? std::string::npos : value.find(number);
+            if (digits == std::string::npos)
+                put(field, 0, field.length, by);
+            else
+                put(field, digits, number.size(), by);
+        }
+    }
+
+  private:
+    // The field's bytes [offset, offset + length) replaced by `by`.
+    void put(const Field& field, std::size_t offset, std::size_t length, const std::string& by) {
+        if (full() || fromThis_ >= perComparison)
+            return;
+        std::string line = steps_[field.step];
+        line.replace(field.start + offset, length, by);
+        std::size_t tried = field.start + offset + by.size();
+        if (line == steps_[field.step] || !tried_.insert({field.step, line}).second ||
+            (triedBefore_ && triedBefore_(line.substr(0, tried))))
+            return;
+        out_.push_back({field.step, std::move(line), tried});
+        ++fromThis_;
+    }
+
+    static constexpr std::size_t perComparison = 3;
+
+    const std::vector<std::string>& steps_;
+    std::size_t limit_;
+    const TriedBefore& triedBefore_;
+    FieldIndex index_;
+    std::vector<Replacement> out_;
+    std::set<std::pair<int, std::string>> tried_;
+    std::size_t fromThis_ = 0;
+};
+
+// Both numbers' neighbours count: an ordering test passes one step past.
+std::vector<std::string> numbersNear(const std::string& number) {
+    long long value = 0;
+    if (!asNumber(number, value))
+        return {number};
+    return {number, std::to_string(value + 1), std::to_string(value - 1)};
+}
+
+// The texts the script read as each number.
+using Readings = std::unordered_multimap<std::string, std::string>;
+
+void replaceNumbers(Replacer& replacer, const Comparison& compared, const Readings& readings) {
+    for (int side = 0; side < 2; ++side) {
+        const std::string& mine = side == 0 ? compared.left : compared.right;
+        const std::string& other = side == 0 ? compared.right : compared.left;
+        auto [first, last] = readings.equal_range(mine);
+        for (const std::string& by : numbersNear(other)) {
+            replacer.replace(mine, by);
+            for (auto read = first; read != last; ++read)
+                replacer.replaceNumberIn(read->second, mine, by);
+        }
+    }
+}
+
+} // namespace
+
+std::vector<Replacement> replacementsFor(const std::vector<std::string>& steps,
+                                         const std::vector<Comparison>& comparisons,
+                                         std::size_t limit, const TriedBefore& triedBefore) {
+    Replacer replacer(steps, limit, triedBefore);
+    Readings readings;
+    for (const Comparison& read : comparisons)
+        if (read.kind == Comparison::conversion)
+            readings.insert({read.right, read.left});
+    for (const Comparison& compared : comparisons) {
+        if (replacer.full())
+            break;
+        replacer.nextComparison();
+        switch (compared.kind) {
+        case Comparison::equal:
+            replacer.replace(compared.left, compared.right);
+            replacer.replace(compared.right, compared.left);
+            break;
+        case Comparison::prefix:
+            replacer.prefix(compared.left, compared.right);
+            break;
+        case Comparison::number:
+            replaceNumbers(replacer, compared, readings);
+            break;
+        case Comparison::conversion:
+            break; // a link for numbers, not a comparison
+        }
+    }
+    return replacer.take();
+}
