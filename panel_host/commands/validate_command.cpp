@@ -287,17 +287,17 @@ class Validation {
             theirs = runSessionBatch(settingsFor(options_.compare), sessions, nullptr);
         SessionReach reach;
         std::vector<SessionFeatures> features;
-        // Replacements the search tried when this worker forked, or this batch made.
+        // Replacements the search had not tried when this worker forked, nor this batch made.
         std::unordered_set<std::string> madeHere;
-        TriedBefore triedBefore = [&](const std::string& tried) {
-            return explorer_->replacementTried(tried) || !madeHere.insert(tried).second;
+        WorthTrying worthTrying = [&](const std::string& line, const std::string& tried) {
+            return explorer_->worthReplacing(line, tried) && madeHere.insert(tried).second;
         };
         for (size_t i = 0; i < mine.size() && i < sessions.size(); ++i) {
             reach.add(sessions[i], mine[i], layout_);
             if (i < theirs.size())
                 reach.addReferenceCode(theirs[i]);
             if (explorer_)
-                features.push_back(sessionFeatures(sessions[i], mine[i], triedBefore));
+                features.push_back(sessionFeatures(sessions[i], mine[i], worthTrying));
         }
         // The parent judges from the reach and the features: the code each
         // session reached (the same, or a little more, session after session)

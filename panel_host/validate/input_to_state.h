@@ -1,7 +1,7 @@
 // Input-to-state replacement, as compare-guided fuzzers make it: where one
-// operand of a comparison the script made is a value that a step of the
-// session sent (a whole field of the step, or the text a number was read
-// from), the same step with the other operand in its place. For numbers also
+// operand of a comparison the script made in a step is a value that step
+// sent (a whole field of the step, or the text a number was read from), the
+// same step with the other operand in its place. For numbers also
 // one more and one less (ordering tests); for a prefix test the prefix put
 // before the original text, and alone. Computed where the session was played,
 // from its steps and the comparisons its route saw.
@@ -23,14 +23,15 @@ struct Replacement {
     std::size_t tried = 0;
 };
 
-// Whether a replacement was tried before in the run: given the line up to
-// the end of the operand put in.
-using TriedBefore = std::function<bool(const std::string& tried)>;
+// Whether a replacement is worth playing (a step the panel can take, not
+// tried before in the run): given the new step line and that line up to the
+// end of the operand put in.
+using WorthTrying = std::function<bool(const std::string& line, const std::string& tried)>;
 
-// At most `limit` replacements not tried before, a few from each comparison,
+// At most `limit` replacements worth trying, a few from each comparison,
 // those of the first comparisons first, each step line once.
 std::vector<Replacement> replacementsFor(const std::vector<std::string>& steps,
                                          const std::vector<Comparison>& comparisons,
-                                         std::size_t limit, const TriedBefore& triedBefore = {});
+                                         std::size_t limit, const WorthTrying& worthTrying = {});
 
 #endif

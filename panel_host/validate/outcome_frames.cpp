@@ -1,6 +1,7 @@
 #include "outcome_frames.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstdint>
 #include <cstring>
 
@@ -101,13 +102,14 @@ bool decodeComparisons(FrameReader& in, std::vector<Comparison>& comparisons) {
         return false;
     comparisons.resize(static_cast<size_t>(count));
     for (Comparison& compared : comparisons) {
-        std::int64_t kind = 0;
+        std::int64_t kind = 0, step = 0;
         if (!in.number(kind) || kind < Comparison::equal || kind > Comparison::conversion ||
-            !in.text(compared.left) || !in.text(compared.right) ||
+            !in.number(step) || step < -1 || step > INT32_MAX || !in.text(compared.left) || !in.text(compared.right) ||
             compared.left.size() > Comparison::maxOperand ||
             compared.right.size() > Comparison::maxOperand)
             return false;
         compared.kind = static_cast<Comparison::Kind>(kind);
+        compared.step = static_cast<int>(step);
     }
     return true;
 }
@@ -137,6 +139,7 @@ std::string encodeOutcome(const SessionOutcome& outcome, const SessionOutcome* p
     out.number(static_cast<std::int64_t>(outcome.comparisons.size()));
     for (const Comparison& compared : outcome.comparisons) {
         out.number(compared.kind);
+        out.number(compared.step);
         out.text(compared.left);
         out.text(compared.right);
     }

@@ -121,8 +121,8 @@ SessionExplorer::Lines SessionExplorer::session(int index) {
         return blind_(index);
     // Half the rest, while any wait: a value swapped for what it was compared with.
     if (!replacing_.empty() && random.chance(50)) {
-        Lines lines = std::move(replacing_.front());
-        replacing_.pop_front();
+        Lines lines = std::move(replacing_.back());
+        replacing_.pop_back();
         ++replacementsMade_;
         replacingNow_.insert(hashOf(lines));
         return lines;
@@ -202,24 +202,25 @@ bool SessionExplorer::onOwnControl(const std::string& step) const {
     return false;
 }
 
-bool SessionExplorer::replacementTried(const std::string& tried) const {
-    return replaced_.count(hashOf({tried})) != 0;
+bool SessionExplorer::worthReplacing(const std::string& line, const std::string& tried) const {
+    return replaced_.count(hashOf({tried})) == 0 && wellFormed(line) && onOwnControl(line);
 }
 
+// The newest first: they come of what the search reached last. When too many
+// wait, the oldest go.
 void SessionExplorer::queueReplacements(const Lines& startup, const Lines& steps,
-                                        const std::vector<Replacement>& replacements) {
-    for (const Replacement& replacement : replacements) {
-        if (replacing_.size() >= maxReplacing)
-            return;
-        if (replacement.step < 0 || static_cast<size_t>(replacement.step) >= steps.size() ||
-            !wellFormed(replacement.line) || !onOwnControl(replacement.line))
+                                         const std::vector<Replacement>& replacements) {
+    for (auto r = replacements.rbegin(); r != replacements.rend(); ++r) {
+        if (r->step < 0 || static_cast<size_t>(r->step) >= steps.size() ||
+            r->tried > r->line.size() || !worthReplacing(r->line, r->line.substr(0, r->tried)) ||
+            replaced_.size() >= maxReplaced)
             continue;
-        if (replaced_.size() >= maxReplaced ||
-            !replaced_.insert(hashOf({replacement.line.substr(0, replacement.tried)})).second)
-            continue;
+        replaced_.insert(hashOf({r->line.substr(0, r->tried)}));
         Lines lines = startup;
         lines.insert(lines.end(), steps.begin(), steps.end());
-        lines[startup.size() + static_cast<size_t>(replacement.step)] = replacement.line;
+        lines[startup.size() + static_cast<size_t>(r->step)] = r->line;
+        if (replacing_.size() >= maxReplacing)
+            replacing_.pop_front();
         replacing_.push_back(std::move(lines));
     }
 }

@@ -56,8 +56,9 @@ class SessionExplorer {
     // script compared it with, and how many of those the corpus kept.
     size_t replacementsMade() const { return replacementsMade_; }
     size_t replacementsKept() const { return replacementsKept_; }
-    // Whether a replacement (its step up to the operand put in) was queued before.
-    bool replacementTried(const std::string& tried) const;
+    // Whether a replacement is worth playing: a step the panel can take, and
+    // not queued before (`tried`: the step up to the operand put in).
+    bool worthReplacing(const std::string& line, const std::string& tried) const;
     // Steps that drew an answer never seen before, to put into other sessions.
     const std::vector<std::string>& telling() const { return telling_; }
     const SearchDictionary& dictionary() const { return dictionary_; }

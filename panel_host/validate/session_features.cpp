@@ -122,7 +122,7 @@ std::string normalisedCommand(const std::string& command) {
 }
 
 SessionFeatures sessionFeatures(const std::vector<std::string>& lines,
-                                const SessionOutcome& outcome, const TriedBefore& triedBefore) {
+                                const SessionOutcome& outcome, const WorthTrying& worthTrying) {
     SessionFeatures features;
     std::vector<std::string> steps;
     for (const std::string& line : lines)
@@ -189,7 +189,7 @@ SessionFeatures sessionFeatures(const std::vector<std::string>& lines,
             ++comparedWords;
         }
     features.replacements =
-        replacementsFor(steps, outcome.comparisons, maxReplacements, triedBefore);
+        replacementsFor(steps, outcome.comparisons, maxReplacements, worthTrying);
     // What the code compared against, as the numbers an operator or a router
     // would send: small ones only (addresses and masks say nothing).
     for (std::uint32_t value : outcome.compared) {

@@ -26,9 +26,9 @@ struct SessionFeatures {
 // A session's replacements are at most this many.
 constexpr std::size_t maxReplacements = 64;
 
-// `triedBefore`: replacements the search has tried, left out.
+// `worthTrying`: which replacements to make (all when empty).
 SessionFeatures sessionFeatures(const std::vector<std::string>& lines,
-                                const SessionOutcome& outcome, const TriedBefore& triedBefore = {});
+                                const SessionOutcome& outcome, const WorthTrying& worthTrying = {});
 
 // A command as the search compares it: quoted values reduced to their shape
 // (empty, letters, digits, other, bytes beyond ASCII, a length class), runs

@@ -48,7 +48,7 @@ class Session {
         stepBudgetMs_ = applyStartup(startup, host_, studio_, *route);
         bool opened = host_.open(*route);
         if (settings_.logCompares)
-            route->takeComparisons(); // the load's are of no step
+            route->forgetComparisons(); // the load's are of no step
         if (!opened)
             failOnBreach("load", "the export returned no script", -1);
         else if (play(steps))
@@ -58,8 +58,6 @@ class Session {
             if (std::optional<CodeCoverage> coverage = route_->coverage())
                 outcome_.coverage = std::make_shared<const CodeCoverage>(std::move(*coverage));
             outcome_.compared = route_->comparedValues();
-            if (settings_.logCompares)
-                outcome_.comparisons = route_->takeComparisons();
             if (settings_.countHits)
                 outcome_.hits = route_->hitCounts();
         }
@@ -127,6 +125,7 @@ class Session {
             progress_.begin(job_, static_cast<std::int64_t>(i + 1));
             bool played = player.play(steps[i]);
             record(steps[i], player);
+            takeComparisons(static_cast<int>(i));
             int at = static_cast<int>(i);
             if (!host_.breaches().empty()) {
                 failOnBreach("step", "", at);
@@ -145,6 +144,16 @@ class Session {
             }
         }
         return true;
+    }
+
+    // What the step's values were compared with, while the route still has it.
+    void takeComparisons(int step) {
+        if (!settings_.logCompares || !route_)
+            return;
+        for (Comparison& compared : route_->takeComparisons()) {
+            compared.step = step;
+            outcome_.comparisons.push_back(std::move(compared));
+        }
     }
 
     void record(const ScenarioStep& step, const ScenarioPlayer& player) {

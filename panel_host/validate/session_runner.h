@@ -43,7 +43,7 @@ struct SessionOutcome {
     std::shared_ptr<const CodeCoverage> coverage;
     std::vector<std::uint32_t>
         compared; // values its code compared against, where the route sees them
-    // Comparisons made during the steps (both operands), where the route sees them.
+    // Comparisons made during the steps (both operands, and the step), where the route sees them.
     std::vector<Comparison> comparisons;
     // How often each block or guard of its code ran in this session, where the route sees them.
     std::vector<std::pair<std::uint32_t, std::uint8_t>> hits;

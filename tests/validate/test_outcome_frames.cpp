@@ -103,4 +103,22 @@ TEST(OutcomeFrames, StepCountsCrossWholeOrAreRefused) {
         EXPECT_FALSE(decodeCounts(b.body, decoded)) << b.why;
 }
 
+// A session's comparisons cross whole; an operand longer than a route
+// keeps, or a kind there is none of, is refused.
+TEST(OutcomeFrames, ComparisonsCrossWholeAndBoundedOnesOnly) {
+    SessionOutcome outcome;
+    outcome.comparisons = {{Comparison::prefix, "OS_3", "OS_"}, {Comparison::number, "-5", "7"}};
+    SessionOutcome decoded;
+    ASSERT_TRUE(decodeOutcome(bodyOf(encodeOutcome(outcome)), decoded));
+    ASSERT_EQ(decoded.comparisons.size(), 2u);
+    EXPECT_EQ(decoded.comparisons[0].kind, Comparison::prefix);
+    EXPECT_EQ(decoded.comparisons[0].left, "OS_3");
+    EXPECT_EQ(decoded.comparisons[1].right, "7");
+
+    outcome.comparisons = {{Comparison::equal, std::string(Comparison::maxOperand + 1, 'x'), "y"}};
+    EXPECT_FALSE(decodeOutcome(bodyOf(encodeOutcome(outcome)), decoded));
+    outcome.comparisons = {{static_cast<Comparison::Kind>(9), "a", "b"}};
+    EXPECT_FALSE(decodeOutcome(bodyOf(encodeOutcome(outcome)), decoded));
+}
+
 } // namespace

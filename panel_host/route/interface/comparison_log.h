@@ -1,6 +1,6 @@
 // The comparisons a route saw in one session, bounded and each kept once: the
-// routes fill it while validate asks for it, validate takes it after each
-// session. A comparison already satisfied (equal operands, a text that already
+// routes fill it while validate asks for it, validate takes what is new after
+// each step and forgets it all before each session. A comparison already satisfied (equal operands, a text that already
 // has the prefix) teaches the search nothing and is not kept.
 //
 // Threads: owned by one route, used on the thread that runs the script.
@@ -22,7 +22,7 @@ class ComparisonLog {
 
     bool on() const { return on_; }
     void start() { on_ = true; }
-    bool full() const { return entries_.size() >= maxEntries; }
+    bool full() const { return seen_.size() >= maxEntries; }
 
     void add(Comparison::Kind kind, std::string_view left, std::string_view right) {
         if (!on_ || full())
@@ -42,9 +42,10 @@ class ComparisonLog {
     }
 
     // What was logged since the last take, in the order first seen.
-    std::vector<Comparison> take() {
+    std::vector<Comparison> take() { return std::exchange(entries_, {}); }
+    void forget() {
         seen_.clear();
-        return std::exchange(entries_, {});
+        entries_.clear();
     }
 
   private:

@@ -95,6 +95,7 @@ struct Comparison {
     static constexpr std::size_t maxOperand = 64;
     Kind kind = equal;
     std::string left, right;
+    int step = -1; // the session's step it was made in, where its caller tells
 };
 
 // The script's reply buffer to a parameter message.
@@ -153,9 +154,12 @@ class ScriptRoute {
     // Those values so far, at most a few hundred, in the order first seen.
     virtual std::vector<std::uint32_t> comparedValues() const { return {}; }
     // The comparisons seen since the last call (both operands), once
-    // logCompares() was called; at most a few hundred, in the order first
-    // seen; nothing where the route cannot see them.
+    // logCompares() was called; each once until forgetComparisons(), at most
+    // a few hundred, in the order first seen; nothing where the route cannot
+    // see them.
     virtual std::vector<Comparison> takeComparisons() { return {}; }
+    // A new session: comparisons seen before count again.
+    virtual void forgetComparisons() {}
     // After a delete: back to the state right after the library was opened
     // (memory, heap, settings), for another session without loading it again.
     // False when it cannot; the caller then opens the library anew.

@@ -58,7 +58,8 @@ void keepCompared(std::uint64_t value) {
 constexpr std::uint32_t maxPairs = 256, pairSlots = 1024, siteSlots = 512, pairsPerSite = 4;
 bool pairing = false;
 std::int64_t pairs[maxPairs][2];
-std::uint32_t pairCount = 0;
+std::uint32_t pairCount = 0;  // kept since the last take
+std::uint32_t pairsKnown = 0; // kept since the last forget
 std::uint64_t pairKeys[pairSlots];
 bool pairKeyUsed[pairSlots];
 std::uintptr_t sites[siteSlots];
@@ -95,12 +96,13 @@ bool newPair(std::int64_t left, std::int64_t right) {
 }
 
 void keepPair(std::uintptr_t site, std::int64_t left, std::int64_t right) {
-    if (!pairing || left == right || pairCount >= maxPairs)
+    if (!pairing || left == right || pairsKnown >= maxPairs)
         return;
     std::uint8_t* count = siteCount(site);
     if (count == nullptr || *count >= pairsPerSite || !newPair(left, right))
         return;
     ++*count;
+    ++pairsKnown;
     pairs[pairCount][0] = left;
     pairs[pairCount][1] = right;
     ++pairCount;
@@ -162,11 +164,16 @@ std::vector<std::pair<std::int64_t, std::int64_t>> takeTracedComparePairs() {
     for (std::uint32_t i = 0; i < pairCount; ++i)
         taken.push_back({pairs[i][0], pairs[i][1]});
     pairCount = 0;
+    return taken;
+}
+
+void forgetTracedComparePairs() {
+    pairCount = 0;
+    pairsKnown = 0;
     for (bool& used : pairKeyUsed)
         used = false;
     for (bool& used : siteUsed)
         used = false;
-    return taken;
 }
 
 extern "C" __attribute__((visibility("default"))) void
@@ -265,6 +272,7 @@ void startPairingTracedCompares() {}
 std::vector<std::pair<std::int64_t, std::int64_t>> takeTracedComparePairs() {
     return {};
 }
+void forgetTracedComparePairs() {}
 void startCountingGuardHits() {}
 std::vector<std::pair<std::uint32_t, std::uint8_t>> guardHitCounts() {
     return {};

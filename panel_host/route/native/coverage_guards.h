@@ -22,10 +22,12 @@ std::optional<CodeCoverage> guardCoverage(const std::string& path);
 // compiler's compare callbacks are exported beside the guards'.
 std::vector<std::uint32_t> tracedCompares();
 
-// From now on, also both operands of each traced compare, each pair once, a
-// few a compare site; taken (and the books emptied) by takeTracedComparePairs.
+// From now on, also both operands of each traced compare, each pair once
+// (until forgetTracedComparePairs), a few a compare site; those kept since it
+// was called last by takeTracedComparePairs.
 void startPairingTracedCompares();
 std::vector<std::pair<std::int64_t, std::int64_t>> takeTracedComparePairs();
+void forgetTracedComparePairs();
 
 // How often each guard ran since the last startCountingGuardHits(), 255 at
 // most: (guard number, count), for guards of every module in this process.

@@ -214,6 +214,11 @@ void NativeRoute::onStringCompare(int kind, const char* left, const char* right)
     enterScriptCode();
 }
 
+void NativeRoute::forgetComparisons() {
+    comparisons_.forget();
+    forgetTracedComparePairs();
+}
+
 std::vector<Comparison> NativeRoute::takeComparisons() {
     std::vector<Comparison> taken = comparisons_.take();
     for (const auto& [left, right] : takeTracedComparePairs())

@@ -30,6 +30,7 @@ class NativeRoute : public ScriptRoute {
     std::vector<std::pair<std::uint32_t, std::uint8_t>> hitCounts() const override;
     std::vector<std::uint32_t> comparedValues() const override;
     std::vector<Comparison> takeComparisons() override;
+    void forgetComparisons() override;
     CallOutcome load(ScriptHostSide& host, bool& created) override;
     CallOutcome revertive(int device, int index, const std::string& text) override;
     CallOutcome controlEvent(const std::string& panel, const std::string& control,

@@ -337,6 +337,11 @@ bool EmulatedRoute::logCompares() {
     return true;
 }
 
+void EmulatedRoute::forgetComparisons() {
+    process_.comparisons().forget();
+    process_.machine().forgetComparedPairs();
+}
+
 std::vector<Comparison> EmulatedRoute::takeComparisons() {
     std::vector<Comparison> taken = process_.comparisons().take();
     for (const auto& [left, right] : process_.machine().takeComparedPairs())

@@ -37,6 +37,7 @@ class EmulatedRoute : public ScriptRoute {
     std::vector<std::pair<std::uint32_t, std::uint8_t>> hitCounts() const override;
     std::vector<std::uint32_t> comparedValues() const override;
     std::vector<Comparison> takeComparisons() override;
+    void forgetComparisons() override;
 
     EmulatedProcess& process() { return process_; }
 

@@ -455,7 +455,7 @@ void X86Machine::keepCompared(std::uint32_t value) {
 }
 
 void X86Machine::keepPair(std::uint32_t site, std::uint32_t left, std::uint32_t right) {
-    if (left == right || pairs_.size() >= maxComparedPairs)
+    if (left == right || pairsKnown_.size() >= maxComparedPairs)
         return;
     std::uint8_t& count = pairsPerSite_[site];
     if (count >= maxPairsPerSite ||
@@ -471,9 +471,13 @@ void X86Machine::pairCompares(std::uint32_t begin, std::uint32_t end) {
 }
 
 std::vector<std::pair<std::uint32_t, std::uint32_t>> X86Machine::takeComparedPairs() {
+    return std::exchange(pairs_, {});
+}
+
+void X86Machine::forgetComparedPairs() {
     pairsKnown_.clear();
     pairsPerSite_.clear();
-    return std::exchange(pairs_, {});
+    pairs_.clear();
 }
 
 bool X86Machine::watchEntries(const std::vector<std::uint32_t>& addresses, EntryHandler handler) {

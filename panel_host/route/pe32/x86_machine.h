@@ -113,10 +113,12 @@ class X86Machine {
     const std::vector<std::uint32_t>& comparedValues() const { return compared_; }
     // Also keeps the two operands of each logged compare in [begin, end) as a
     // pair, each pair once, a few a site (a loop's counter says nothing new),
-    // at most maxComparedPairs until takeComparedPairs().
+    // at most maxComparedPairs until forgetComparedPairs(); takeComparedPairs()
+    // gives those kept since it was called last.
     void pairCompares(std::uint32_t begin, std::uint32_t end);
     static constexpr std::size_t maxComparedPairs = 256, maxPairsPerSite = 4;
     std::vector<std::pair<std::uint32_t, std::uint32_t>> takeComparedPairs();
+    void forgetComparedPairs();
 
     // Calls `handler` before the instruction at each of `addresses` runs (a
     // function's entry, say). Code already translated is translated anew.
