@@ -13,7 +13,7 @@ cp -n build/win32/bin/*.dll build/fuzz/corpus/pe/ 2>/dev/null || true
 mkdir -p build/fuzz/corpus/pdb
 # The PDB reader starts from the PDBs beside them.
 cp -n build/win32/bin/*.pdb build/fuzz/corpus/pdb/ 2>/dev/null || true
-for target in parse decode script pe pdb reports; do
+for target in parse decode script pe pdb reports frames; do
   corpus=build/fuzz/corpus/$target
   mkdir -p "$corpus"
   cp -n fuzz/corpus/$target/* "$corpus"/ 2>/dev/null || true

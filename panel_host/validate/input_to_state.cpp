@@ -30,7 +30,7 @@ void addFields(const std::string& line, int step, std::vector<Field>& fields) {
     std::string verb = line.substr(0, verbEnd);
     if (verb == "notify" || verb == "tick" || verb == "wait")
         return;
-    std::size_t text = textStart(line); // npos: a step without a text
+    std::size_t text = textStart(line);         // npos: a step without a text
     if (verb == "event" && text <= line.size()) // the whole message, not only its value
         text = step_text_detail::afterWords(line, 3);
     std::size_t wordsEnd = text <= line.size() ? text - 1 : line.size();

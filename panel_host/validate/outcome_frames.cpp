@@ -54,9 +54,15 @@ class FrameReader {
         at_ += static_cast<size_t>(size);
         return true;
     }
+    // A count of entries, each of at least `bytesEach` bytes: no more than the
+    // frame can hold, so a frame cannot make its reader allocate past its size.
+    bool count(std::int64_t& value, std::int64_t most, std::size_t bytesEach) {
+        return number(value) && value >= 0 && value <= most &&
+               static_cast<std::uint64_t>(value) <= (bytes_.size() - at_) / bytesEach;
+    }
     bool texts(std::vector<std::string>& values) {
         std::int64_t count = 0;
-        if (!number(count) || count < 0)
+        if (!this->count(count, INT32_MAX, 8))
             return false;
         values.resize(static_cast<size_t>(count));
         for (std::string& value : values)
@@ -98,14 +104,14 @@ bool sameCoverage(const CodeCoverage& a, const CodeCoverage& b) {
 // The comparisons a session's route saw: few, and each operand short.
 bool decodeComparisons(FrameReader& in, std::vector<Comparison>& comparisons) {
     std::int64_t count = 0;
-    if (!in.number(count) || count < 0 || count > maxComparedEntries)
+    if (!in.count(count, maxComparedEntries, 32))
         return false;
     comparisons.resize(static_cast<size_t>(count));
     for (Comparison& compared : comparisons) {
         std::int64_t kind = 0, step = 0;
         if (!in.number(kind) || kind < Comparison::equal || kind > Comparison::conversion ||
-            !in.number(step) || step < -1 || step > INT32_MAX || !in.text(compared.left) || !in.text(compared.right) ||
-            compared.left.size() > Comparison::maxOperand ||
+            !in.number(step) || step < -1 || step > INT32_MAX || !in.text(compared.left) ||
+            !in.text(compared.right) || compared.left.size() > Comparison::maxOperand ||
             compared.right.size() > Comparison::maxOperand)
             return false;
         compared.kind = static_cast<Comparison::Kind>(kind);
@@ -189,7 +195,7 @@ bool decodeOutcome(const std::string& bytes, SessionOutcome& outcome,
     std::int64_t failed = 0, cannotLoad = 0, step = 0, count = 0;
     if (!in.number(failed) || !in.number(cannotLoad) || !in.text(outcome.kind) ||
         !in.text(outcome.message) || !in.number(step) || !in.texts(outcome.transcript) ||
-        !in.number(count) || count < 0)
+        !in.count(count, INT32_MAX, 40))
         return false;
     outcome.failed = failed != 0;
     outcome.cannotLoad = cannotLoad != 0;
@@ -207,8 +213,7 @@ bool decodeOutcome(const std::string& bytes, SessionOutcome& outcome,
         record.transcriptEnd = static_cast<int>(end);
     }
     std::int64_t compared = 0, hasCoverage = 0;
-    if (!in.text(outcome.shownLayout) || !in.number(compared) || compared < 0 ||
-        compared > maxComparedEntries)
+    if (!in.text(outcome.shownLayout) || !in.count(compared, maxComparedEntries, 8))
         return false;
     outcome.compared.resize(static_cast<size_t>(compared));
     for (std::uint32_t& value : outcome.compared) {
@@ -220,7 +225,7 @@ bool decodeOutcome(const std::string& bytes, SessionOutcome& outcome,
     if (!decodeComparisons(in, outcome.comparisons))
         return false;
     std::int64_t hits = 0;
-    if (!in.number(hits) || hits < 0 || hits > maxCoverageEntries)
+    if (!in.count(hits, maxCoverageEntries, 16))
         return false;
     outcome.hits.resize(static_cast<size_t>(hits));
     for (auto& [where, count] : outcome.hits) {
@@ -246,7 +251,7 @@ bool decodeOutcome(const std::string& bytes, SessionOutcome& outcome,
     CodeCoverage coverage;
     auto ranges = [&](std::vector<CodeRange>& list) {
         std::int64_t count = 0;
-        if (!in.number(count) || count < 0 || count > maxCoverageEntries)
+        if (!in.count(count, maxCoverageEntries, 24))
             return false;
         list.resize(static_cast<size_t>(count));
         for (CodeRange& r : list) {
@@ -259,8 +264,8 @@ bool decodeOutcome(const std::string& bytes, SessionOutcome& outcome,
         return true;
     };
     std::int64_t exports = 0;
-    if (!ranges(coverage.code) || !ranges(coverage.reached) || !in.number(exports) || exports < 0 ||
-        exports > maxCoverageEntries)
+    if (!ranges(coverage.code) || !ranges(coverage.reached) ||
+        !in.count(exports, maxCoverageEntries, 24))
         return false;
     coverage.exports.resize(static_cast<size_t>(exports));
     for (auto& [at, name] : coverage.exports) {
@@ -270,13 +275,13 @@ bool decodeOutcome(const std::string& bytes, SessionOutcome& outcome,
         at.offset = static_cast<std::uint32_t>(offset);
     }
     std::int64_t sources = 0;
-    if (!in.number(sources) || sources < 0 || sources > maxCoverageEntries)
+    if (!in.count(sources, maxCoverageEntries, 24))
         return false;
     coverage.symbols.resize(static_cast<size_t>(sources));
     for (SymbolSource& source : coverage.symbols) {
         std::int64_t units = 0;
-        if (!in.text(source.module) || !in.text(source.path) || !in.number(units) || units < 0 ||
-            units > maxCoverageEntries)
+        if (!in.text(source.module) || !in.text(source.path) ||
+            !in.count(units, maxCoverageEntries, 8))
             return false;
         source.unitAddresses.resize(static_cast<size_t>(units));
         for (std::uint32_t& address : source.unitAddresses) {

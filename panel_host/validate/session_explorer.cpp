@@ -209,7 +209,7 @@ bool SessionExplorer::worthReplacing(const std::string& line, const std::string&
 // The newest first: they come of what the search reached last. When too many
 // wait, the oldest go.
 void SessionExplorer::queueReplacements(const Lines& startup, const Lines& steps,
-                                         const std::vector<Replacement>& replacements) {
+                                        const std::vector<Replacement>& replacements) {
     for (auto r = replacements.rbegin(); r != replacements.rend(); ++r) {
         if (r->step < 0 || static_cast<size_t>(r->step) >= steps.size() ||
             r->tried > r->line.size() || !worthReplacing(r->line, r->line.substr(0, r->tried)) ||

@@ -26,33 +26,48 @@ TEST(InputToState, EachFormPutsTheOtherOperandInPlaceOfTheStepsValue) {
         std::vector<Comparison> compared;
         Lines expected; // in order
     } cases[] = {
-        {"a value compared with a word", {"param instance=abc"},
-         {{Comparison::equal, "abc", "tempest"}}, {"param instance=tempest"}},
-        {"either operand may be the step's", {"param instance=abc"},
-         {{Comparison::equal, "return", "instance"}}, {"param return=abc"}},
-        {"a prefix before the text, and alone", {"revertive 7 12 MIC 1"},
+        {"a value compared with a word",
+         {"param instance=abc"},
+         {{Comparison::equal, "abc", "tempest"}},
+         {"param instance=tempest"}},
+        {"either operand may be the step's",
+         {"param instance=abc"},
+         {{Comparison::equal, "return", "instance"}},
+         {"param return=abc"}},
+        {"a prefix before the text, and alone",
+         {"revertive 7 12 MIC 1"},
          {{Comparison::prefix, "MIC 1", "KILO-"}},
          {"revertive 7 12 KILO-MIC 1", "revertive 7 12 KILO-"}},
-        {"a number, one more and one less", {"pick SourceSel 3"},
+        {"a number, one more and one less",
+         {"pick SourceSel 3"},
          {{Comparison::number, "3", "4817"}},
          {"pick SourceSel 4817", "pick SourceSel 4818", "pick SourceSel 4816"}},
-        {"the digits of a text read as the number", {"press OS_3"},
+        {"the digits of a text read as the number",
+         {"press OS_3"},
          {{Comparison::conversion, "OS_3", "3"}, {Comparison::number, "3", "12"}},
          {"press OS_12", "press OS_13", "press OS_11"}},
-        {"a text without digits read as 0, replaced whole", {"param myParam=abc"},
+        {"a text without digits read as 0, replaced whole",
+         {"param myParam=abc"},
          {{Comparison::conversion, "abc", "0"}, {Comparison::number, "0", "290417"}},
          {"param myParam=290417", "param myParam=290418", "param myParam=290416"}},
         {"a long value matched by its first bytes (the key, and the whole message)",
          {"param " + longKey + "=v"},
          {{Comparison::equal, std::string(Comparison::maxOperand, 'k'), "return"}},
          {"param return", "param return=v"}},
-        {"only the step the comparison was made in", {"revertive 7 12 U", "param U"},
-         {{Comparison::equal, "U", "return", 1}}, {"param return"}},
-        {"a word inside a label's text is no value of its own", {"revertive 7 12 MIC U"},
-         {{Comparison::equal, "U", "return"}}, {}},
-        {"a notification's type is no operator's value", {"notify 6", "tick"},
-         {{Comparison::equal, "6", "7"}}, {}},
-        {"a few from each comparison", Lines(10, "pick SourceSel 3"),
+        {"only the step the comparison was made in",
+         {"revertive 7 12 U", "param U"},
+         {{Comparison::equal, "U", "return", 1}},
+         {"param return"}},
+        {"a word inside a label's text is no value of its own",
+         {"revertive 7 12 MIC U"},
+         {{Comparison::equal, "U", "return"}},
+         {}},
+        {"a notification's type is no operator's value",
+         {"notify 6", "tick"},
+         {{Comparison::equal, "6", "7"}},
+         {}},
+        {"a few from each comparison",
+         Lines(10, "pick SourceSel 3"),
          {{Comparison::equal, "3", "9"}, {Comparison::equal, "SourceSel", "GrpSelect"}},
          {"pick SourceSel 9", "pick SourceSel 9", "pick SourceSel 9", "pick GrpSelect 3",
           "pick GrpSelect 3", "pick GrpSelect 3"}},
@@ -86,16 +101,17 @@ TEST(InputToState, WhatWasTriedIsTheStepUpToTheOperandAndIsLeftOut) {
 TEST(SessionExplorer, PlaysEachReplacementOnceOnTheOwnPanelAndCountsThoseKept) {
     PanelLayout layout;
     layout.controls.push_back({"SourceSel", "list", "Sources", 0, {}});
-    SessionExplorer explorer(ExploreSettings{}, layout, SearchDictionary{},
-                             [](int) { return Lines{"startup strict", "tick"}; });
+    SessionExplorer explorer(ExploreSettings{}, layout, SearchDictionary{}, [](int) {
+        return Lines{"startup strict", "tick"};
+    });
     SessionFeatures shown;
     shown.responses = {1};
     const std::string good = "pick SourceSel 4817";
     shown.replacements = {{1, good, good.size()},
-                          {1, "pick Elsewhere 3", 14},   // a control the panel lacks
-                          {1, "route 12 MIC", 12},       // a source by a name
-                          {1, good, good.size()},        // the same trial again
-                          {7, "pick SourceSel 1", 16}};  // no such step
+                          {1, "pick Elsewhere 3", 14},  // a control the panel lacks
+                          {1, "route 12 MIC", 12},      // a source by a name
+                          {1, good, good.size()},       // the same trial again
+                          {7, "pick SourceSel 1", 16}}; // no such step
     Lines base = {"startup strict", "tick", "pick SourceSel 3"};
     ASSERT_TRUE(explorer.offer(base, shown, false));
     Lines expected = {"startup strict", "tick", good};

@@ -121,4 +121,16 @@ TEST(OutcomeFrames, ComparisonsCrossWholeAndBoundedOnesOnly) {
     EXPECT_FALSE(decodeOutcome(bodyOf(encodeOutcome(outcome)), decoded));
 }
 
+// A count no frame of its size can hold (a script writing into its session's
+// pipe) is refused before anything is allocated for it.
+TEST(OutcomeFrames, HostileCountsPastTheFramesSizeAreRefused) {
+    SessionOutcome outcome; // an empty kind and message: the transcript's count is the fifth number
+    std::string body = bodyOf(encodeOutcome(outcome));
+    SessionOutcome decoded;
+    for (std::int64_t count : {std::int64_t{1} << 50, std::int64_t{1} << 20}) {
+        std::memcpy(&body[40], &count, 8);
+        EXPECT_FALSE(decodeOutcome(body, decoded)) << count;
+    }
+}
+
 } // namespace

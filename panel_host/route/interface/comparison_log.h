@@ -1,7 +1,7 @@
 // The comparisons a route saw in one session, bounded and each kept once: the
 // routes fill it while validate asks for it, validate takes what is new after
-// each step and forgets it all before each session. A comparison already satisfied (equal operands, a text that already
-// has the prefix) teaches the search nothing and is not kept.
+// each step and forgets it all before each session. A comparison already satisfied (equal operands,
+// a text that already has the prefix) teaches the search nothing and is not kept.
 //
 // Threads: owned by one route, used on the thread that runs the script.
 #ifndef COMPARISON_LOG_H
