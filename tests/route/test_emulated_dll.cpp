@@ -215,6 +215,26 @@ INSTANTIATE_TEST_SUITE_P(
                      "FaultyScript::callback " + fixture + "50) returned popping 0 bytes"}),
     [](const ::testing::TestParamInfo<Misbehaviour>& info) { return info.param.name; });
 
+// The runtime's compares are the host's own rows: both operands are seen,
+// and strncmp reads a short text no further than its end.
+TEST(EmulatedRuntime, ComparesThroughTheRuntimeAreLoggedOnceAsked) {
+    EmulatedRoute route{servedRuntimeDlls()};
+    std::string error;
+    ASSERT_TRUE(route.open(dlls + "/faulty_script.dll", error)) << error;
+    RecordingHostSide host;
+    bool created = false;
+    ASSERT_TRUE(route.load(host, created).ok());
+    ASSERT_TRUE(route.logCompares());
+    std::optional<ScriptReply> reply;
+    CallOutcome outcome = route.parameter(std::string("quie"), reply);
+    ASSERT_TRUE(outcome.ok()) << *outcome.fault;
+    std::vector<Comparison> seen = route.takeComparisons();
+    for (const char* other : {"null", "quiet:"})
+        EXPECT_TRUE(std::any_of(seen.begin(), seen.end(), [&](const Comparison& c) {
+            return c.kind == Comparison::equal && c.left == "quie" && c.right == other;
+        })) << other;
+}
+
 TEST(EmulatedLoad, NamesEveryImportNoHostProvides) {
     std::string error;
     EXPECT_EQ(openEmulatedRoute(dlls + "/extra_imports_script.dll", error), nullptr);

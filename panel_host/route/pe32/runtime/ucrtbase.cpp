@@ -152,6 +152,42 @@ std::uint32_t runStrcmp(const StubCall& call) {
     return orderOf(a.compare(b));
 }
 
+// At most `most` bytes of the text at `address`, up to its NUL: strncmp reads
+// no further, so a text cut at a page's end is no fault when `most` stops it.
+bool boundedTextFor(const StubCall& call, const char* function, std::uint32_t address,
+                    std::uint32_t most, std::string& out) {
+    out.clear();
+    std::vector<std::uint8_t> chunk;
+    while (out.size() < most) {
+        std::uint32_t toPageEnd = 0x1000 - address % 0x1000;
+        auto length = static_cast<std::uint32_t>(
+            std::min<std::size_t>({toPageEnd, most - out.size(), maxRuntimeText}));
+        if (!readFor(call, function, address, length, chunk))
+            return false;
+        auto end = std::find(chunk.begin(), chunk.end(), std::uint8_t{0});
+        out.append(chunk.begin(), end);
+        if (end != chunk.end())
+            return true;
+        if (out.size() >= maxRuntimeText) {
+            call.process().fault(std::string(function) + ": a text longer than " +
+                                 std::to_string(maxRuntimeText) + " bytes");
+            return false;
+        }
+        address += length;
+    }
+    return true;
+}
+
+std::uint32_t runStrncmp(const StubCall& call) {
+    std::uint32_t most = call.arg(2);
+    std::string a, b;
+    if (most == 0 || !boundedTextFor(call, "strncmp", call.arg(0), most, a) ||
+        !boundedTextFor(call, "strncmp", call.arg(1), most, b))
+        return 0;
+    logCompared(call, Comparison::equal, a, b);
+    return orderOf(a.compare(b));
+}
+
 // strtol with a 32-bit long: out-of-range values saturate, as on Windows.
 std::uint32_t runStrtol(const StubCall& call) {
     std::uint32_t at = call.arg(0), end = call.arg(1);
@@ -216,12 +252,19 @@ std::uint32_t runVsprintf(const StubCall& call) {
 }
 
 const RuntimeFunction functions[] = {
-    {"malloc", 0, runMalloc},      {"free", 0, runFree},
-    {"memcpy", 0, runMemcpy},      {"memmove", 0, runMemmove},
-    {"memchr", 0, runMemchr},      {"memcmp", 0, runMemcmp},
-    {"strchr", 0, runStrchr},      {"strcmp", 0, runStrcmp},
-    {"strlen", 0, runStrlen},      {"strtol", 0, runStrtol},
-    {"_purecall", 0, runPurecall}, {"__stdio_common_vsprintf", 0, runVsprintf},
+    {"malloc", 0, runMalloc},
+    {"free", 0, runFree},
+    {"memcpy", 0, runMemcpy},
+    {"memmove", 0, runMemmove},
+    {"memchr", 0, runMemchr},
+    {"memcmp", 0, runMemcmp},
+    {"strchr", 0, runStrchr},
+    {"strcmp", 0, runStrcmp},
+    {"strncmp", 0, runStrncmp},
+    {"strlen", 0, runStrlen},
+    {"strtol", 0, runStrtol},
+    {"_purecall", 0, runPurecall},
+    {"__stdio_common_vsprintf", 0, runVsprintf},
 };
 
 } // namespace
