@@ -6,7 +6,6 @@
 #include <cerrno>
 #include <cstdlib>
 #include <set>
-#include <string_view>
 #include <unordered_map>
 #include <utility>
 
@@ -59,16 +58,6 @@ void addFields(const std::string& line, int step, std::vector<Field>& fields) {
 // Fields by their first maxOperand bytes: what a logged operand can equal.
 using FieldIndex = std::unordered_map<std::string, std::vector<Field>>;
 
-// Where an operand lies in a field: the whole field, or a piece of it (a
-// part the script split off, a name before its '.').
-struct Match {
-    Field field;
-    std::size_t at, length; // within the field
-};
-
-// How far into a field a piece is looked for, and how many pieces a field gives.
-constexpr std::size_t pieceSearch = 4096, piecesPerField = 2;
-
 bool asNumber(const std::string& text, long long& value) {
     if (text.empty() || text.size() > 20)
         return false;
@@ -86,13 +75,10 @@ class Replacer {
         std::vector<Field> fields;
         for (std::size_t i = 0; i < steps.size(); ++i)
             addFields(steps[i], static_cast<int>(i), fields);
-        byStep_.resize(steps.size());
-        for (const Field& field : fields) {
+        for (const Field& field : fields)
             index_[steps[field.step].substr(field.start,
                                             std::min(field.length, Comparison::maxOperand))]
                 .push_back(field);
-            byStep_[static_cast<std::size_t>(field.step)].push_back(field);
-        }
     }
 
     bool full() const { return out_.size() >= limit_; }
@@ -101,84 +87,46 @@ class Replacer {
     void nextComparison(int step) {
         fromThis_ = 0;
         step_ = step;
-        noStep_ = step >= static_cast<int>(steps_.size()); // a step the session lacks
     }
     std::vector<Replacement> take() { return std::move(out_); }
 
-    // Where `value` is, `by` in its place.
+    // Every field that is `value`, given `by` in its place.
     void replace(const std::string& value, const std::string& by) {
-        for (const Match& m : matches(value))
-            put(m.field, m.at, m.length, by);
+        for (const Field& field : fieldsHolding(value))
+            put(field, 0, field.length, by);
     }
 
-    // Where `text` is, `prefix` before it, and `prefix` alone.
+    // Every field that is `text`, with `prefix` before it, and `prefix` alone.
     void prefix(const std::string& text, const std::string& prefix) {
-        for (const Match& m : matches(text)) {
-            put(m.field, m.at, 0, prefix);
-            put(m.field, m.at, m.length, prefix);
+        for (const Field& field : fieldsHolding(text)) {
+            put(field, 0, 0, prefix);
+            put(field, 0, field.length, prefix);
         }
     }
 
-    // Where a text read as `number` is: its digits of the number (or, where
-    // they differ, the whole text) given as `by`.
+    // Every field that is a text read as `number`: its digits of the number
+    // (or, where they differ, the whole text) given as `by`.
     void replaceNumberIn(const std::string& text, const std::string& number,
                          const std::string& by) {
-        for (const Match& m : matches(text)) {
-            std::string value = steps_[m.field.step].substr(m.field.start + m.at, m.length);
+        for (const Field& field : fieldsHolding(text)) {
+            std::string value = steps_[field.step].substr(field.start, field.length);
             std::size_t digits = number.empty() ? std::string::npos : value.find(number);
             if (digits == std::string::npos)
-                put(m.field, m.at, m.length, by);
+                put(field, 0, field.length, by);
             else
-                put(m.field, m.at + digits, number.size(), by);
-        }
-    }
-
-    // A step's value inside a longer operand (the script added to it before
-    // comparing: "OS_" and a feed's number, say): where the other operand has
-    // the same around it, what it has in the value's place.
-    void replaceAround(const std::string& operand, const std::string& other) {
-        if (step_ < 0 || noStep_)
-            return;
-        for (const Field& field : byStep_[static_cast<std::size_t>(step_)]) {
-            if (field.length == 0 || field.length >= operand.size())
-                continue;
-            std::size_t at = operand.find(steps_[field.step].substr(field.start, field.length));
-            if (at == std::string::npos)
-                continue;
-            std::size_t before = at, after = operand.size() - at - field.length;
-            if (other.size() >= before + after &&
-                other.compare(0, before, operand, 0, before) == 0 &&
-                other.compare(other.size() - after, after, operand, at + field.length, after) == 0)
-                put(field, 0, field.length, other.substr(before, other.size() - before - after));
+                put(field, digits, number.size(), by);
         }
     }
 
   private:
-    // The fields that are `value`, then, in the step the comparison was made
-    // in, the pieces of longer fields that are.
-    std::vector<Match> matches(const std::string& value) const {
-        std::vector<Match> found;
-        if (noStep_)
-            return found;
-        auto whole = index_.find(value);
-        if (whole != index_.end())
-            for (const Field& field : whole->second)
+    std::vector<Field> fieldsHolding(const std::string& value) const {
+        std::vector<Field> fields;
+        auto found = index_.find(value);
+        if (found != index_.end())
+            for (const Field& field : found->second)
                 if (step_ < 0 || field.step == step_)
-                    found.push_back({field, 0, field.length});
-        if (step_ < 0 || value.empty())
-            return found;
-        for (const Field& field : byStep_[static_cast<std::size_t>(step_)]) {
-            if (field.length <= value.size())
-                continue;
-            std::string_view text(steps_[field.step].data() + field.start,
-                                  std::min(field.length, pieceSearch));
-            std::size_t pieces = 0;
-            for (std::size_t at = text.find(value);
-                 at != std::string_view::npos && pieces < piecesPerField;
-                 at = text.find(value, at + 1), ++pieces)
-                found.push_back({field, at, value.size()});
-        }
-        return found;
+                    fields.push_back(field);
+        return fields;
     }
 
     // The field's bytes [offset, offset + length) replaced by `by`.
@@ -201,12 +149,10 @@ class Replacer {
     std::size_t limit_;
     const WorthTrying& worthTrying_;
     FieldIndex index_;
-    std::vector<std::vector<Field>> byStep_;
     std::vector<Replacement> out_;
     std::set<std::pair<int, std::string>> tried_;
     std::size_t fromThis_ = 0;
     int step_ = -1;
-    bool noStep_ = false;
 };
 
 // Both numbers' neighbours count: an ordering test passes one step past.
@@ -255,8 +201,6 @@ std::vector<Replacement> replacementsFor(const std::vector<std::string>& steps,
         case Comparison::equal:
             replacer.replace(compared.left, compared.right);
             replacer.replace(compared.right, compared.left);
-            replacer.replaceAround(compared.left, compared.right);
-            replacer.replaceAround(compared.right, compared.left);
             break;
         case Comparison::prefix:
             replacer.prefix(compared.left, compared.right);
