@@ -40,7 +40,13 @@ function(planted_panel name)
     add_dependencies(${name} PELDAN_layout)
   else()
     if(PLANTED_TRACE_COMPARES)
-      target_compile_options(${name} PRIVATE -fsanitize-coverage=trace-cmp)
+      # GCC traces compares alone; clang only beside a kind of coverage, so
+      # there with guards, whose callbacks panel-host exports too.
+      if(CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+        target_compile_options(${name} PRIVATE -fsanitize-coverage=trace-pc-guard,trace-cmp)
+      else()
+        target_compile_options(${name} PRIVATE -fsanitize-coverage=trace-cmp)
+      endif()
     endif()
     add_custom_command(TARGET ${name} POST_BUILD
       COMMAND ${CMAKE_COMMAND} -E copy ${panel_folder}/PELDAN.vesk_ui
