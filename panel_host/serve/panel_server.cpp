@@ -174,6 +174,13 @@ void PanelServer::timerLoop() {
 template <class Action>
 void PanelServer::act(HttpResponse& response, const std::optional<std::string>& line, Action action,
                       bool parameter) {
+    // A step the recording could not hold as one scenario line is not
+    // performed: the recording would not replay what the panel did.
+    if (line && line->find_first_of(std::string("\r\n\0", 3)) != std::string::npos) {
+        refuse(response, 400,
+               "the step holds a line break or a NUL, which a scenario line cannot hold");
+        return;
+    }
     std::lock_guard<std::mutex> hold(lock_);
     if (!host_.isOpen()) {
         refuse(response, 409, "the panel is closed");

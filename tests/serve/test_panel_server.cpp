@@ -272,10 +272,10 @@ TEST_F(PanelServerTest, ARecordedSessionReplaysGreenAndTurnsRedOnAChangedLibrary
 // A recording that cannot reach its file is never lost without a word: its
 // first line (the header) already fails, so serve refuses to start.
 TEST_F(PanelServerTest, HostileRecordingOnAFullDiskIsRefusedAtStart) {
-    ShellResult full = shell(std::string(PANEL_HOST) + " serve " + PELDAN_LIBRARY_PATH +
-                                 " --port " + std::to_string(freeLoopbackPort()) +
-                                 " --record /dev/full",
-                             folder + "/full.log");
+    ShellResult full =
+        shell(std::string(PANEL_HOST) + " serve " + PELDAN_LIBRARY_PATH + " --port " +
+                  std::to_string(freeLoopbackPort()) + " --record /dev/full",
+              folder + "/full.log");
     EXPECT_EQ(full.status, 2) << full.output;
     EXPECT_NE(full.output.find("--record: cannot write /dev/full"), std::string::npos)
         << full.output;
@@ -284,13 +284,13 @@ TEST_F(PanelServerTest, HostileRecordingOnAFullDiskIsRefusedAtStart) {
 // Numbers past 32 bits are refused, not wrapped (2^64 - 1 would be -1).
 TEST_F(PanelServerTest, HostileRouteNumberPast32BitsIsRefused) {
     start();
-    for (const char* body : {R"({"destination":18446744073709551615,"source":1})",
-                             R"({"destination":2147483648,"source":1})",
-                             R"({"destination":12,"source":-2147483649})"})
+    for (const char* body :
+         {R"({"destination":18446744073709551615,"source":1})",
+          R"({"destination":2147483648,"source":1})", R"({"destination":12,"source":-2147483649})"})
         EXPECT_EQ(client->Post("/api/route", body, "application/json")->status, 400) << body;
-    EXPECT_EQ(client->Post("/api/route", R"({"destination":12,"source":3})", "application/json")
-                  ->status,
-              200);
+    EXPECT_EQ(
+        client->Post("/api/route", R"({"destination":12,"source":3})", "application/json")->status,
+        200);
 }
 
 TEST_F(PanelServerTest, APortInUseIsAnError) {
@@ -335,6 +335,28 @@ TEST_F(PanelServerTest, ControlsThePanelDoesNotHaveAreRefusedAndCreateNothing) {
     EXPECT_EQ(press("Takee")->status, 404);
     EXPECT_FALSE(state()["controls"].contains("Invented"));
     EXPECT_FALSE(state()["controls"].contains("Takee"));
+}
+
+// A step the recording cannot write as one line is refused before the
+// script sees it, so the recording always replays what the panel did.
+TEST_F(PanelServerTest, HostileStepsWithALineBreakAreRefusedBeforeTheScriptSeesThem) {
+    start();
+    auto before = state()["version"];
+    const std::vector<std::pair<std::string, json>> steps = {
+        {"/api/event", json{{"panel", "1"}, {"control", "Take"}, {"message", "x=1\nclose"}}},
+        {"/api/event", json{{"panel", "1"}, {"control", "Take"}, {"message", "x=1\r"}}},
+        {"/api/parameter", json{{"message", "myParam=a\nb"}}},
+        {"/api/pick", json{{"control", "SourceSel"}, {"value", std::string("3\0", 2)}}}};
+    for (const auto& [path, body] : steps) {
+        auto answer = client->Post(path, body.dump(), "application/json");
+        ASSERT_TRUE(answer) << path;
+        EXPECT_EQ(answer->status, 400) << body.dump();
+    }
+    EXPECT_EQ(state()["version"], before) << "nothing was performed";
+    auto good = client->Post("/api/event",
+                             json{{"panel", "1"}, {"control", "Take"}, {"message", "x=1"}}.dump(),
+                             "application/json");
+    EXPECT_EQ(good->status, 200);
 }
 
 TEST_F(PanelServerTest, TheTranscriptComesInPages) {
