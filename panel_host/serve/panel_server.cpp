@@ -264,6 +264,12 @@ json PanelServer::state() {
 
 void PanelServer::guard() {
     server_.gate([this](const HttpRequest& req, HttpResponse& res) {
+        // The guard reads one of each: a second could say something else.
+        for (const char* name : {"x-panel-token", "origin", "content-type"})
+            if (req.repeatedHeaders.count(name) != 0) {
+                refuse(res, 400, std::string("the header ") + name + " is sent more than once");
+                return true;
+            }
         GuardVerdict verdict =
             guard_.check(req.method, req.path, req.header("host"), req.header("origin"),
                          req.header("content-type"), tokenOf(req));

@@ -359,6 +359,42 @@ TEST_F(PanelServerTest, HostileStepsWithALineBreakAreRefusedBeforeTheScriptSeesT
     EXPECT_EQ(good->status, 200);
 }
 
+// Framing two peers could read apart (two lengths, a length beside chunks,
+// two hosts) and a repeated header the guard reads are refused, the
+// connection closed, and nothing is run: no request pipelined behind them either.
+TEST_F(PanelServerTest, HostileRepeatedOrConflictingFramingIsRefusedAndClosed) {
+    start();
+    const std::string host = "Host: 127.0.0.1:" + std::to_string(server->port()) + "\r\n";
+    const std::string body = R"({"control":"Take"})";
+    const std::string json = "Content-Type: application/json\r\n";
+    const std::string length = "Content-Length: " + std::to_string(body.size()) + "\r\n";
+    const std::string pipelined =
+        "POST /api/press HTTP/1.1\r\n" + host + json + length + "\r\n" + body;
+    const std::string requests[] = {
+        "POST /api/press HTTP/1.1\r\n" + host + json + length + "Content-Length: 5\r\n\r\n" + body,
+        "POST /api/press HTTP/1.1\r\n" + host + json + length +
+            "Transfer-Encoding: chunked\r\n\r\n" + body,
+        "POST /api/press HTTP/1.1\r\n" + host + "Host: evil.example\r\n" + json + length + "\r\n" +
+            body,
+        "POST /api/press HTTP/1.1\r\n" + host + json + json + length + "\r\n" + body,
+        "GET /api/state HTTP/1.1\r\n" + host + "X-Panel-Token: a\r\nX-Panel-Token: b\r\n\r\n",
+    };
+    auto before = state()["lines"];
+    for (const std::string& request : requests) {
+        int fd = connectTo(server->port());
+        ASSERT_GE(fd, 0);
+        sendText(fd, request + pipelined);
+        std::string got;
+        bool closed = readFor(fd, 2000, "", got);
+        close(fd);
+        EXPECT_EQ(got.rfind("HTTP/1.1 400", 0), 0u) << request << "\n" << got;
+        EXPECT_EQ(got.find("HTTP/1.1 200"), std::string::npos) << "the pipelined one ran";
+        if (request.rfind("POST", 0) == 0)
+            EXPECT_TRUE(closed) << request;
+    }
+    EXPECT_EQ(state()["lines"], before) << "nothing was performed";
+}
+
 TEST_F(PanelServerTest, TheTranscriptComesInPages) {
     start();
     for (int i = 0; i < 30; ++i)

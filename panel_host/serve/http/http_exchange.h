@@ -5,6 +5,7 @@
 
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -13,6 +14,7 @@ struct HttpRequest {
     std::string method;
     std::string path;                           // percent-decoded, without the query
     std::map<std::string, std::string> headers; // names in lower case
+    std::set<std::string> repeatedHeaders;      // names sent more than once, in lower case
     std::map<std::string, std::string> query;
     std::string body;
     std::string address; // the client's

@@ -40,13 +40,26 @@ MHD_Result collect(void* into, MHD_ValueKind, const char* key, const char* value
     return MHD_YES;
 }
 
-// Header names in lower case, so handlers look them up one way.
-MHD_Result collectLower(void* into, MHD_ValueKind kind, const char* key, const char* value) {
+// Header names in lower case, so handlers look them up one way; a name sent
+// twice is noted, for the framing and the gate to refuse.
+MHD_Result collectHeader(void* into, MHD_ValueKind, const char* key, const char* value) {
+    auto& request = *static_cast<HttpRequest*>(into);
     std::string name = key != nullptr ? key : "";
     for (char& c : name)
         if (c >= 'A' && c <= 'Z')
             c = static_cast<char>(c - 'A' + 'a');
-    return collect(into, kind, name.c_str(), value);
+    if (!request.headers.emplace(name, value != nullptr ? value : "").second)
+        request.repeatedHeaders.insert(name);
+    return MHD_YES;
+}
+
+// Two lengths, a length beside chunks, or two hosts: peers may read such a
+// request apart (the shape of request smuggling), so none is read at all.
+bool ambiguousFraming(const HttpRequest& request) {
+    for (const char* name : {"content-length", "transfer-encoding", "host"})
+        if (request.repeatedHeaders.count(name) != 0)
+            return true;
+    return request.header("content-length") && request.header("transfer-encoding");
 }
 
 // An answer written straight to the socket, for a request libmicrohttpd is
@@ -352,7 +365,7 @@ bool HttpServer::begin(MHD_Connection* connection, Request& request) {
     request.begun = true;
     watch_.entered(connection, ConnectionPhase::request, Clock::now());
     HttpRequest& http = request.http;
-    MHD_get_connection_values(connection, MHD_HEADER_KIND, &collectLower, &http.headers);
+    MHD_get_connection_values(connection, MHD_HEADER_KIND, &collectHeader, &http);
     MHD_get_connection_values(connection, MHD_GET_ARGUMENT_KIND, &collect, &http.query);
     http.address = clientAddress(connection);
 
@@ -363,6 +376,9 @@ bool HttpServer::begin(MHD_Connection* connection, Request& request) {
     HttpResponse refusal;
     if (stopping_) {
         refusal = errorResponse(503, "the server is stopping", true);
+    } else if (ambiguousFraming(http)) {
+        refusal = errorResponse(
+            400, "a request with repeated or conflicting length, encoding or host headers", true);
     } else if (!isStream && watch_.openFrom(http.address) > limits_.perAddress) {
         refusal = errorResponse(503, "too many connections from this address", true);
     } else if (gate_ && gate_(http, refusal)) {
