@@ -2,6 +2,7 @@
 
 #include "text_file.h"
 
+#include <cstdint>
 #include <sstream>
 #include <unistd.h>
 
@@ -44,44 +45,72 @@ bool Studio::loadStudioFile(const std::string& path, std::string& error) {
     return true;
 }
 
-bool Studio::parseStudio(const std::string& text, std::string& error) {
-    std::istringstream in(text);
-    std::string line;
-    for (int number = 1; std::getline(in, line); ++number) {
-        std::istringstream words(line);
-        std::string kind;
-        if (!(words >> kind) || kind[0] == '#')
-            continue;
-        int a = 0, b = 0;
-        std::string rest;
-        bool ok = false;
-        if (kind == "instrument" && (words >> a) && std::getline(words >> std::ws, rest)) {
-            instruments_[rest] = a;
-            if (rest == packagerName)
-                packagerDevice_ = a;
-            if (rest == audioRouterName)
-                audioRouterDevice_ = a;
-            ok = !rest.empty();
-        } else if (kind == "source" && (words >> a) && std::getline(words >> std::ws, rest)) {
-            sourceNames_[a] = rest;
-            ok = a > 0 && !rest.empty();
-        } else if (kind == "route" && (words >> a >> b)) {
-            audioRoutes_[a] = b;
-            ok = a > 0 && b >= 0 && !(words >> rest);
-        }
-        if (ok && rest.size() > maxScriptText) {
-            error =
-                "line " + std::to_string(number) + ": " + tooLongForScript("the name", rest.size());
-            return false;
-        }
-        if (!ok) {
-            error = "line " + std::to_string(number) +
-                    ": expected 'instrument N NAME', "
-                    "'source N NAME' or 'route DESTINATION SOURCE'";
-            return false;
-        }
-    }
+namespace {
+
+// A whole decimal number in 32 bits: an optional sign and digits, nothing
+// after them ("12x" and "1e3" are not 12 and 1).
+bool wholeNumber(const std::string& word, int& value) {
+    std::size_t digits = !word.empty() && (word[0] == '-' || word[0] == '+') ? 1 : 0;
+    if (word.size() == digits || word.size() > 11 ||
+        word.find_first_not_of("0123456789", digits) != std::string::npos)
+        return false;
+    long long number = std::stoll(word);
+    if (number < INT32_MIN || number > INT32_MAX)
+        return false;
+    value = static_cast<int>(number);
     return true;
+}
+
+} // namespace
+
+bool Studio::parseStudio(const std::string& text, std::string& error) {
+    std::string why;
+    bool parsed = forEachContentLine(text, [&](int number, const std::string& line) {
+        if (!parseStudioLine(line, why)) {
+            error = "line " + std::to_string(number) + ": " + why;
+            return false;
+        }
+        return true;
+    });
+    return parsed;
+}
+
+bool Studio::parseStudioLine(const std::string& line, std::string& why) {
+    std::istringstream words(line);
+    std::string kind, first, second, rest;
+    words >> kind >> first;
+    int a = 0, b = 0;
+    bool ok = false;
+    if (!first.empty() && !wholeNumber(first, a)) {
+        why = "'" + first + "' is not a whole number";
+        return false;
+    }
+    if (kind == "instrument" && !first.empty() && std::getline(words >> std::ws, rest)) {
+        instruments_[rest] = a;
+        if (rest == packagerName)
+            packagerDevice_ = a;
+        if (rest == audioRouterName)
+            audioRouterDevice_ = a;
+        ok = !rest.empty();
+    } else if (kind == "source" && !first.empty() && std::getline(words >> std::ws, rest)) {
+        sourceNames_[a] = rest;
+        ok = a > 0 && !rest.empty();
+    } else if (kind == "route" && !first.empty() && (words >> second)) {
+        if (!wholeNumber(second, b)) {
+            why = "'" + second + "' is not a whole number";
+            return false;
+        }
+        audioRoutes_[a] = b;
+        ok = a > 0 && b >= 0 && !(words >> rest);
+        rest.clear();
+    }
+    if (ok && rest.size() > maxScriptText) {
+        why = tooLongForScript("the name", rest.size());
+        return false;
+    }
+    if (!ok)
+        why = "expected 'instrument N NAME', 'source N NAME' or 'route DESTINATION SOURCE'";
+    return ok;
 }
 
 ControlState& Studio::control(const std::string& id) {

@@ -81,6 +81,8 @@ class Studio {
     const std::string& shownLayoutFile() const { return shownLayoutFile_; }
 
   private:
+    // One content line of a studio file; false with why it is refused.
+    bool parseStudioLine(const std::string& line, std::string& why);
     struct Timer {
         int period;
         long long due;

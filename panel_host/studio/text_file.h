@@ -25,16 +25,18 @@ bool readTextFile(const std::string& path, std::string& text, std::string& why);
 
 // Calls take(number, begin, length) for each line of `text` that is neither
 // blank nor a '#' comment, its content being text.substr(begin, length) with
-// leading blanks and a trailing CR left out; stops at the first false and
-// returns it. Nothing is copied, so a long file costs nothing more here.
+// leading blanks left out; LF, CRLF and a lone CR each end a line. Stops at
+// the first false and returns it. Nothing is copied, so a long file costs
+// nothing more here.
 template <class Take> bool forEachContentLineAt(const std::string& text, Take take) {
     size_t begin = 0;
     for (int number = 1; begin <= text.size(); ++number) {
-        size_t end = text.find('\n', begin);
+        size_t end = text.find_first_of("\r\n", begin);
         size_t stop = end == std::string::npos ? text.size() : end;
         size_t next = end == std::string::npos ? text.size() + 1 : end + 1;
-        if (stop > begin && text[stop - 1] == '\r')
-            --stop;
+        if (end != std::string::npos && text[end] == '\r' && next < text.size() &&
+            text[next] == '\n')
+            ++next;
         size_t start = text.find_first_not_of(" \t", begin);
         if (start < stop && text[start] != '#' && !take(number, start, stop - start))
             return false;

@@ -31,6 +31,20 @@ TEST(ScenarioFile, ABadLineNamesItsFileAndLine) {
     }
 }
 
+// A lone CR ends a line as LF and CRLF do: a file saved so is its steps,
+// not one long comment or line.
+TEST(ScenarioFile, HostileLoneCarriageReturnsEndLines) {
+    for (const std::string text :
+         {"# c\rpress Take\rtick\r", "# c\r\npress Take\r\ntick", "# c\npress Take\ntick\n"}) {
+        std::vector<ScenarioStep> steps;
+        std::string error;
+        ASSERT_TRUE(parseScenario("s.scenario", text, steps, error)) << error;
+        ASSERT_EQ(steps.size(), 2u) << text;
+        EXPECT_EQ(steps[0].verb, "press");
+        EXPECT_EQ(steps[1].verb, "tick");
+    }
+}
+
 // Steps kept as the files' bytes read back exactly as parsed in one go, with
 // the file each came from; a bad file adds nothing.
 TEST(ScenarioSteps, StepsReadBackAsParsedWithTheirFiles) {

@@ -140,6 +140,35 @@ TEST(ShippedLayout, DescribesThePanelsControls) {
     }
 }
 
+// Numbers are read whole or the line is refused, and LF, CRLF and a lone CR
+// each end a line (a CR kept in a name would make the route by name fail).
+TEST(StudioFile, HostileNumbersWithJunkAreRefusedAndEveryLineEndEndsALine) {
+    const std::vector<std::pair<std::string, std::string>> refused = {
+        {"source 12x X", "line 1: '12x' is not a whole number"},
+        {"source 1e3 X", "line 1: '1e3' is not a whole number"},
+        {"instrument 0x7 DUD Audio Router", "line 1: '0x7' is not a whole number"},
+        {"route 12 3x", "line 1: '3x' is not a whole number"},
+        {"route 99999999999 1", "line 1: '99999999999' is not a whole number"},
+        {"# sources\r\nsource 5 A\r\nroute 12 -3\r\n",
+         "line 3: expected 'instrument N NAME', 'source N NAME' or 'route DESTINATION SOURCE'"},
+    };
+    for (const auto& [text, why] : refused) {
+        Studio studio;
+        std::string error;
+        EXPECT_FALSE(studio.parseStudio(text, error)) << text;
+        EXPECT_EQ(error, why) << text;
+    }
+    for (const std::string text :
+         {"source 3 MIC 1\r\nsource 4 DESK\r\n", "source 3 MIC 1\rsource 4 DESK\r",
+          "source 3 MIC 1\nsource 4 DESK"}) {
+        Studio studio;
+        std::string error;
+        ASSERT_TRUE(studio.parseStudio(text, error)) << error;
+        EXPECT_EQ(studio.audioSources().at(3), "MIC 1");
+        EXPECT_EQ(studio.audioSources().at(4), "DESK");
+    }
+}
+
 TEST(StudioTimers, TickInTimeOrder) {
     Studio studio;
     std::string why;
