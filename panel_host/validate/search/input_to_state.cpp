@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <set>
 #include <unordered_map>
@@ -160,7 +161,12 @@ std::vector<std::string> numbersNear(const std::string& number) {
     long long value = 0;
     if (!asNumber(number, value))
         return {number};
-    return {number, std::to_string(value + 1), std::to_string(value - 1)};
+    std::vector<std::string> near = {number};
+    if (value < LLONG_MAX)
+        near.push_back(std::to_string(value + 1));
+    if (value > LLONG_MIN)
+        near.push_back(std::to_string(value - 1));
+    return near;
 }
 
 // The texts the script read as each number, by the step it read them in.
