@@ -30,6 +30,7 @@ unsigned int countPlaceholders(const char* text, char digit) {
 #if defined(_WIN32)
 // The DLL is watched at its exports by the host; nothing to tell here.
 inline void tell(int, const char*, const char*) {}
+inline void tellNumber(const char*, int) {}
 #else
 // Who is told of comparisons; null (no cost but this test) unless the host asked.
 vesk_string_watcher watcher = 0;
@@ -38,20 +39,15 @@ inline void tell(int kind, const char* left, const char* right) {
     if (watcher != 0)
         watcher(kind, left, right);
 }
-#endif
 
 void tellNumber(const char* text, int value) {
-#if !defined(_WIN32)
     if (watcher == 0)
         return;
     char digits[decimalCapacity];
     formatDecimal(value, digits);
     watcher(vesk_string_watch_conversion, text, digits);
-#else
-    (void)text;
-    (void)value;
-#endif
 }
+#endif
 
 } // namespace
 

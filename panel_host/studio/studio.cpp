@@ -65,14 +65,13 @@ bool wholeNumber(const std::string& word, int& value) {
 
 bool Studio::parseStudio(const std::string& text, std::string& error) {
     std::string why;
-    bool parsed = forEachContentLine(text, [&](int number, const std::string& line) {
+    return forEachContentLine(text, [&](int number, const std::string& line) {
         if (!parseStudioLine(line, why)) {
             error = "line " + std::to_string(number) + ": " + why;
             return false;
         }
         return true;
     });
-    return parsed;
 }
 
 bool Studio::parseStudioLine(const std::string& line, std::string& why) {

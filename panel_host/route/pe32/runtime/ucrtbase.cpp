@@ -89,12 +89,10 @@ std::uint32_t orderOf(int order) {
     return static_cast<std::uint32_t>(order < 0 ? -1 : order > 0 ? 1 : 0);
 }
 
-// Both operands go to the comparison log while validate reads it.
+// Both operands go to the comparison log (which keeps them only while validate reads it).
 void logCompared(const StubCall& call, Comparison::Kind kind, std::string_view left,
                  std::string_view right) {
-    ComparisonLog& log = call.process().comparisons();
-    if (log.on())
-        log.add(kind, left, right);
+    call.process().comparisons().add(kind, left, right);
 }
 
 std::string_view asText(const std::uint8_t* bytes, std::uint32_t size) {
