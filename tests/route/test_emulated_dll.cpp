@@ -183,7 +183,7 @@ TEST_P(MisbehavingDll, IsReportedAndEndsTheRunWithoutHarm) {
 const std::string fixture = "(tests/win32/fixtures/faulty_script.cpp:";
 const std::string misbehave = "`anonymous namespace'::FaultyScript::misbehave " + fixture;
 const std::string fromCallback =
-    ", called from `anonymous namespace'::FaultyScript::callback " + fixture + "5";
+    ", called from `anonymous namespace'::FaultyScript::callback " + fixture;
 
 INSTANTIATE_TEST_SUITE_P(
     Each, MisbehavingDll,
@@ -191,19 +191,19 @@ INSTANTIATE_TEST_SUITE_P(
         Misbehaviour{"NullRead", "faulty_script.dll", "param null\n",
                      "script fault in parameter \"null\": read of unmapped memory at 0x00000000, "
                      "at faulty_script.dll+0x",
-                     misbehave + "64)" + fromCallback},
+                     misbehave + "66)" + fromCallback},
         Misbehaviour{"Hang", "faulty_script.dll", "param hang\n",
                      "script fault in parameter \"hang\": ran past its budget of 2000000 "
                      "instructions, at faulty_script.dll+0x",
-                     misbehave + "67)" + fromCallback},
+                     misbehave + "69)" + fromCallback},
         Misbehaviour{"WriteToHostRecord", "faulty_script.dll", "event 1 Take button=pressed\n",
                      "script fault in control event 1 Take button=pressed: write to read-only "
                      "memory at 0x004",
-                     "FaultyScript::callback " + fixture + "53)"},
+                     "FaultyScript::callback " + fixture + "55)"},
         Misbehaviour{"Leak", "faulty_script.dll", "param leak\n",
-                     "block of 24 bytes allocated at faulty_script.dll+0x", misbehave + "72)"},
+                     "block of 24 bytes allocated at faulty_script.dll+0x", misbehave + "74)"},
         Misbehaviour{"DoubleFree", "faulty_script.dll", "param double-free\n",
-                     "double free of the block at 0x", misbehave + "77)" + fromCallback},
+                     "double free of the block at 0x", misbehave + "79)" + fromCallback},
         Misbehaviour{"Overrun", "faulty_script.dll", "param overrun\n",
                      "write past the end of the 8-byte block allocated at faulty_script.dll+0x",
                      "found when it was freed at faulty_script.dll+0x"},
@@ -212,7 +212,7 @@ INSTANTIATE_TEST_SUITE_P(
                      fromCallback},
         Misbehaviour{"WrongConvention", "cdecl_script.dll", "tick 1\n",
                      "script fault in tick 1 at 0 ms: cdecl_script.dll+0x",
-                     "FaultyScript::callback " + fixture + "50) returned popping 0 bytes"}),
+                     "FaultyScript::callback " + fixture + "52) returned popping 0 bytes"}),
     [](const ::testing::TestParamInfo<Misbehaviour>& info) { return info.param.name; });
 
 // The runtime's compares are the host's own rows: both operands are seen,
