@@ -18,14 +18,29 @@ std::vector<std::string> wordsOf(const std::string& text) {
 }
 
 bool isInteger(const std::string& word) {
-    size_t start = !word.empty() && word[0] == '-' ? 1 : 0;
-    if (word.size() == start || word.size() > 11)
-        return false;
-    for (size_t i = start; i < word.size(); ++i)
-        if (word[i] < '0' || word[i] > '9')
-            return false;
-    long long value = std::stoll(word);
-    return value >= -2147483648LL && value <= 2147483647LL;
+    int value = 0;
+    return wholeNumber(word, value);
+}
+
+// A whole number of at least `least`, as the studio file takes for the same thing.
+bool isNumberFrom(const std::string& word, int least) {
+    int value = 0;
+    return wholeNumber(word, value) && value >= least;
+}
+
+// A route's source: a name, or a source number (0, no source, and up).
+bool isSourceWord(const std::string& word) {
+    return !isInteger(word) || isNumberFrom(word, 0);
+}
+std::string afterWords(const std::string& text, size_t count) {
+    size_t at = 0;
+    for (size_t i = 0; i < count; ++i) {
+        at = text.find_first_not_of(' ', at);
+        at = text.find(' ', at);
+        if (at == std::string::npos)
+            return "";
+    }
+    return text.substr(at + 1);
 }
 
 std::string checkStartupShape(const std::vector<std::string>& w) {
@@ -62,7 +77,10 @@ std::string checkShape(const ScenarioStep& s) {
                    ? ""
                    : "revertive DEVICE INDEX [TEXT]";
     if (v == "route")
-        return w.size() >= 2 && isInteger(w[0]) ? "" : "route DESTINATION SOURCE";
+        return w.size() >= 2 && isNumberFrom(w[0], 1) && isSourceWord(afterWords(s.rest, 1))
+                   ? ""
+                   : "route DESTINATION SOURCE (a destination from 1, a source name or a "
+                     "number from 0)";
     if (v == "param" || v == "close" || v == "param-null")
         return v != "param" && !w.empty() ? v + " takes nothing" : "";
     if (v == "notify")
@@ -79,23 +97,13 @@ std::string checkShape(const ScenarioStep& s) {
         if (w[0] == "control")
             return w.size() >= 3 ? "" : "expect control ID enabled|disabled|PROPERTY=VALUE";
         if (w[0] == "crosspoint")
-            return w.size() == 3 && isInteger(w[1]) && (isInteger(w[2]) || w[2] == "none")
+            return w.size() == 3 && isNumberFrom(w[1], 1) &&
+                           (isNumberFrom(w[2], 0) || w[2] == "none")
                        ? ""
                        : "expect crosspoint DESTINATION SOURCE";
         return "";
     }
-    return "unknown step '" + v + "'";
-}
-
-std::string afterWords(const std::string& text, size_t count) {
-    size_t at = 0;
-    for (size_t i = 0; i < count; ++i) {
-        at = text.find_first_not_of(' ', at);
-        at = text.find(' ', at);
-        if (at == std::string::npos)
-            return "";
-    }
-    return text.substr(at + 1);
+    return "unknown step '" + visibleText(v) + "'";
 }
 
 // What of a step the host hands the script as text; expectations hand nothing.
@@ -118,7 +126,9 @@ bool parseScenarioLine(const std::string& file, int number, const std::string& b
     step.verb = body.substr(0, space);
     step.rest = space == std::string::npos ? "" : body.substr(space + 1);
     step.words = wordsOf(step.rest);
-    std::string why = checkShape(step);
+    std::string why = nulByteIn(body);
+    if (why.empty())
+        why = checkShape(step);
     if (why.empty() && handedTextSize(step) > maxScriptText)
         why = tooLongForScript("the " + step.verb + " text", handedTextSize(step));
     if (!why.empty()) {
@@ -170,7 +180,9 @@ std::string ScenarioPlayer::controlMissing(const std::string& panel,
         return "no panel is shown";
     if (panel != layout.panel)
         return "panel " + panel + " is not shown (panel " + layout.panel + " is)";
-    return layout.find(control) ? "" : "no control " + control + " on panel " + panel;
+    return layout.find(control)
+               ? ""
+               : "no control " + visibleText(control) + " on panel " + visibleText(panel);
 }
 
 // Carries out an action; why it cannot be done, or nothing.
@@ -210,7 +222,7 @@ std::string ScenarioPlayer::act(const ScenarioStep& s) {
 std::string ScenarioPlayer::route(int destination, const std::string& source) {
     int number = isInteger(source) ? std::stoi(source) : host_.studio().sourceByName(source);
     if (number == 0 && !isInteger(source))
-        return "no source named '" + source + "' in the studio";
+        return "no source named '" + visibleText(source) + "' in the studio";
     host_.routeAudio(destination, number);
     return "";
 }
@@ -246,7 +258,7 @@ bool ScenarioPlayer::expectControl(const ScenarioStep& s) {
     const auto& controls = host_.studio().controls();
     auto found = controls.find(s.words[1]);
     if (found == controls.end())
-        return fail(s, "no control " + s.words[1]);
+        return fail(s, "no control " + visibleText(s.words[1]));
     const std::string what = afterWords(s.rest, 2);
     if (what == "enabled" || what == "disabled") {
         bool enabled = found->second.enabled;

@@ -359,6 +359,9 @@ void PanelServer::routes() {
         int destination = 0, source = 0;
         if (!integer(in, "destination", destination, res) || !integer(in, "source", source, res))
             return;
+        // The numbers a scenario and a studio file take, so a recording replays.
+        if (destination < 1 || source < 0)
+            return refuse(res, 400, "a route needs a destination from 1 and a source from 0");
         act(res, "route " + std::to_string(destination) + " " + std::to_string(source), [&] {
             host_.routeAudio(destination, source);
             return json::object();

@@ -12,6 +12,19 @@ std::string restOfLine(std::istringstream& in) {
     return rest;
 }
 
+// The next word as a whole number of at least `least`, or why not.
+bool numberAtLeast(std::istringstream& in, int least, const std::string& what, int& value,
+                   std::string& why) {
+    std::string word;
+    if (!(in >> word))
+        return why = what, false;
+    if (!wholeNumber(word, value))
+        return why = "'" + visibleText(word) + "' is not a whole number", false;
+    if (value < least)
+        return why = "'" + word + "' is below " + std::to_string(least), false;
+    return true;
+}
+
 bool parseLine(const std::string& line, PanelLayout& layout, std::string& why) {
     std::istringstream in(line);
     std::string word;
@@ -31,9 +44,10 @@ bool parseLine(const std::string& line, PanelLayout& layout, std::string& why) {
         if (control.id.size() > maxScriptText)
             return why = tooLongForScript("the id", control.id.size()), false;
         if (layout.find(control.id) != nullptr)
-            return why = "control " + control.id + " appears twice", false;
-        if (word == "label" && !(in >> control.destination))
-            return why = "label needs a destination number", false;
+            return why = "control " + visibleText(control.id) + " appears twice", false;
+        if (word == "label" &&
+            !numberAtLeast(in, 1, "label needs a destination number", control.destination, why))
+            return false;
         control.caption = restOfLine(in);
         layout.controls.push_back(control);
         return true;
@@ -41,17 +55,22 @@ bool parseLine(const std::string& line, PanelLayout& layout, std::string& why) {
     if (word == "item") {
         std::string id;
         LayoutItem item;
-        if (!(in >> id >> item.page >> item.index))
-            return why = "item needs a control id, a page and an index", false;
+        const char* usage = "item needs a control id, a page and an index";
+        if (!(in >> id))
+            return why = usage, false;
+        // Pages count from 1, an entry's index on its page from 0.
+        if (!numberAtLeast(in, 1, usage, item.page, why) ||
+            !numberAtLeast(in, 0, usage, item.index, why))
+            return false;
         item.caption = restOfLine(in);
         LayoutControl* control = layout.find(id);
         if (control != nullptr && (control->kind == "list" || control->kind == "selector")) {
             control->items.push_back(item);
             return true;
         }
-        return why = "item for " + id + ", which is no list or selector above", false;
+        return why = "item for " + visibleText(id) + ", which is no list or selector above", false;
     }
-    return why = "unknown line kind '" + word + "'", false;
+    return why = "unknown line kind '" + visibleText(word) + "'", false;
 }
 
 } // namespace
@@ -71,12 +90,13 @@ LayoutControl* PanelLayout::find(const std::string& id) {
     return const_cast<LayoutControl*>(static_cast<const PanelLayout&>(*this).find(id));
 }
 
-bool parsePanelLayout(const std::string& text, PanelLayout& layout, std::string& error) {
+bool parsePanelLayout(const std::string& text, PanelLayout& layout, std::string& error,
+                      const std::string& file) {
     return forEachContentLine(text, [&](int number, const std::string& line) {
-        std::string why;
-        if (parseLine(line, layout, why))
+        std::string why = nulByteIn(line);
+        if (why.empty() && parseLine(line, layout, why))
             return true;
-        error = "line " + std::to_string(number) + ": " + why;
+        error = fileLine(file, number) + ": " + why;
         return false;
     });
 }
@@ -85,5 +105,5 @@ bool readPanelLayout(const std::string& path, PanelLayout& layout, std::string& 
     std::string text;
     if (!readTextFile(path, text, error))
         return false;
-    return parsePanelLayout(text, layout, error);
+    return parsePanelLayout(text, layout, error, path);
 }

@@ -37,6 +37,8 @@ struct PanelLayout {
 
 // Reads a layout; on a bad line returns false with "line N: why" in error.
 bool readPanelLayout(const std::string& path, PanelLayout& layout, std::string& error);
-bool parsePanelLayout(const std::string& text, PanelLayout& layout, std::string& error);
+// Errors read "FILE:N: why", or "line N: why" for a text from no file.
+bool parsePanelLayout(const std::string& text, PanelLayout& layout, std::string& error,
+                      const std::string& file = "");
 
 #endif

@@ -38,36 +38,15 @@ bool Studio::loadStudioFile(const std::string& path, std::string& error) {
         error = "studio file: " + error;
         return false;
     }
-    if (!parseStudio(text, error)) {
-        error = path + ": " + error;
-        return false;
-    }
-    return true;
+    return parseStudio(text, error, path);
 }
 
-namespace {
-
-// A whole decimal number in 32 bits: an optional sign and digits, nothing
-// after them ("12x" and "1e3" are not 12 and 1).
-bool wholeNumber(const std::string& word, int& value) {
-    std::size_t digits = !word.empty() && (word[0] == '-' || word[0] == '+') ? 1 : 0;
-    if (word.size() == digits || word.size() > 11 ||
-        word.find_first_not_of("0123456789", digits) != std::string::npos)
-        return false;
-    long long number = std::stoll(word);
-    if (number < INT32_MIN || number > INT32_MAX)
-        return false;
-    value = static_cast<int>(number);
-    return true;
-}
-
-} // namespace
-
-bool Studio::parseStudio(const std::string& text, std::string& error) {
+bool Studio::parseStudio(const std::string& text, std::string& error, const std::string& file) {
     std::string why;
     return forEachContentLine(text, [&](int number, const std::string& line) {
-        if (!parseStudioLine(line, why)) {
-            error = "line " + std::to_string(number) + ": " + why;
+        why = nulByteIn(line);
+        if (!why.empty() || !parseStudioLine(line, why)) {
+            error = fileLine(file, number) + ": " + why;
             return false;
         }
         return true;
@@ -81,7 +60,7 @@ bool Studio::parseStudioLine(const std::string& line, std::string& why) {
     int a = 0, b = 0;
     bool ok = false;
     if (!first.empty() && !wholeNumber(first, a)) {
-        why = "'" + first + "' is not a whole number";
+        why = "'" + visibleText(first) + "' is not a whole number";
         return false;
     }
     if (kind == "instrument" && !first.empty() && std::getline(words >> std::ws, rest)) {
@@ -96,7 +75,7 @@ bool Studio::parseStudioLine(const std::string& line, std::string& why) {
         ok = a > 0 && !rest.empty();
     } else if (kind == "route" && !first.empty() && (words >> second)) {
         if (!wholeNumber(second, b)) {
-            why = "'" + second + "' is not a whole number";
+            why = "'" + visibleText(second) + "' is not a whole number";
             return false;
         }
         audioRoutes_[a] = b;

@@ -41,7 +41,8 @@ class Studio {
 
     // Reads a studio file over the defaults (docs/studio-format.md).
     bool loadStudioFile(const std::string& path, std::string& error);
-    bool parseStudio(const std::string& text, std::string& error);
+    // Errors read "FILE:N: why", or "line N: why" without a file name.
+    bool parseStudio(const std::string& text, std::string& error, const std::string& file = "");
 
     CommandOutcome execute(const HostCommand& command);
 

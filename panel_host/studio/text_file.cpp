@@ -1,5 +1,7 @@
 #include "text_file.h"
 
+#include <cstdint>
+#include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -51,4 +53,42 @@ std::string tooLongForScript(const std::string& what, std::size_t size) {
     return what + " is " + std::to_string(size) +
            " bytes long; a text the host hands a script is at most " +
            std::to_string(maxScriptText) + " bytes";
+}
+
+bool wholeNumber(const std::string& word, int& value) {
+    std::size_t digits = !word.empty() && (word[0] == '-' || word[0] == '+') ? 1 : 0;
+    if (word.size() == digits || word.size() > 11 ||
+        word.find_first_not_of("0123456789", digits) != std::string::npos)
+        return false;
+    long long number = std::stoll(word);
+    if (number < INT32_MIN || number > INT32_MAX)
+        return false;
+    value = static_cast<int>(number);
+    return true;
+}
+
+std::string visibleText(const std::string& text) {
+    std::string shown;
+    for (unsigned char c : text) {
+        if (c >= 0x20 && c != 0x7f) {
+            shown += static_cast<char>(c);
+            continue;
+        }
+        char escape[5];
+        std::snprintf(escape, sizeof escape, "\\x%02x", c);
+        shown += escape;
+    }
+    return shown;
+}
+
+std::string nulByteIn(const std::string& line) {
+    std::size_t at = line.find('\0');
+    if (at == std::string::npos)
+        return "";
+    return "the line holds a NUL byte (\\x00) at column " + std::to_string(at + 1) +
+           ", which no text handed to a script can hold";
+}
+
+std::string fileLine(const std::string& file, int number) {
+    return (file.empty() ? "line " : file + ":") + std::to_string(number);
 }

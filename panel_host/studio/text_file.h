@@ -23,6 +23,22 @@ std::string tooLongForScript(const std::string& what, std::size_t size);
 // regular file (a directory, a FIFO, a device) or is larger than the limit.
 bool readTextFile(const std::string& path, std::string& text, std::string& why);
 
+// A whole decimal number in 32 bits: an optional sign and digits, nothing
+// after them ("12x", "1e3", "0x7" and "13.9" are not numbers).
+bool wholeNumber(const std::string& word, int& value);
+
+// The text as a message may quote it: each control byte written as \xNN, so
+// that a NUL or an escape in a file or a request is named, never hidden.
+std::string visibleText(const std::string& text);
+
+// Why a line from a file cannot be used whole, or nothing: a NUL would end
+// the text at that byte wherever it is handed on as a C string.
+std::string nulByteIn(const std::string& line);
+
+// Where a file's line is, for messages: "FILE:N", or "line N" for a text that
+// came from no file.
+std::string fileLine(const std::string& file, int number);
+
 // Calls take(number, begin, length) for each line of `text` that is neither
 // blank nor a '#' comment, its content being text.substr(begin, length) with
 // leading blanks left out; LF, CRLF and a lone CR each end a line. Stops at

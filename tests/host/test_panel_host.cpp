@@ -15,6 +15,8 @@
 namespace {
 
 TEST(ScenarioFile, ABadLineNamesItsFileAndLine) {
+    const std::string routeUsage =
+        "route DESTINATION SOURCE (a destination from 1, a source name or a number from 0)";
     const std::vector<std::pair<std::string, std::string>> bad = {
         {"press\n", "s.scenario:1: press CONTROL [on PANEL]"},
         {"# ok\n\nwait soon\n", "s.scenario:3: wait MILLISECONDS"},
@@ -22,7 +24,17 @@ TEST(ScenarioFile, ABadLineNamesItsFileAndLine) {
         {"fly away\n", "s.scenario:1: unknown step 'fly'"},
         {"expect\n", "s.scenario:1: expect needs a command text, 'nothing', 'reply', 'control' or "
                      "'crosspoint'"},
-        {"revertive x 12 A\n", "s.scenario:1: revertive DEVICE INDEX [TEXT]"}};
+        {"revertive x 12 A\n", "s.scenario:1: revertive DEVICE INDEX [TEXT]"},
+        // A step takes the numbers a studio file takes for the same thing.
+        {"route -12 3\n", "s.scenario:1: " + routeUsage},
+        {"route 12 -3\n", "s.scenario:1: " + routeUsage},
+        {"route 0 5\n", "s.scenario:1: " + routeUsage},
+        {"route 12x 5\n", "s.scenario:1: " + routeUsage},
+        {"expect crosspoint 0 5\n", "s.scenario:1: expect crosspoint DESTINATION SOURCE"},
+        {std::string("press OS\0_3\n", 12),
+         "s.scenario:1: the line holds a NUL byte (\\x00) at column 9, which no text handed to "
+         "a script can hold"},
+        {"press\x1b[2J now\n", "s.scenario:1: unknown step 'press\\x1b[2J'"}};
     for (const auto& [text, message] : bad) {
         std::vector<ScenarioStep> steps;
         std::string error;

@@ -58,7 +58,7 @@ TEST_F(Validate, TextsPastTheScriptTextLimitAreRefusedBeforeAnyStep) {
          "the revertive text is 65537 bytes long"},
         {"studio name past it",
          peldan + " " + folder + "/empty.scenario --studio " + folder + "/studio.txt", 2,
-         "studio.txt: line 1: the name is 65537 bytes long"},
+         "studio.txt:1: the name is 65537 bytes long"},
     };
     for (const Case& c : cases) {
         ShellResult result = panelHost("run " + c.arguments);

@@ -282,11 +282,14 @@ TEST_F(PanelServerTest, HostileRecordingOnAFullDiskIsRefusedAtStart) {
 }
 
 // Numbers past 32 bits are refused, not wrapped (2^64 - 1 would be -1).
-TEST_F(PanelServerTest, HostileRouteNumberPast32BitsIsRefused) {
+// Past 32 bits, or outside what a scenario takes (a recording must replay).
+TEST_F(PanelServerTest, HostileRouteNumberPast32BitsOrOutOfRangeIsRefused) {
     start();
     for (const char* body :
          {R"({"destination":18446744073709551615,"source":1})",
-          R"({"destination":2147483648,"source":1})", R"({"destination":12,"source":-2147483649})"})
+          R"({"destination":2147483648,"source":1})", R"({"destination":12,"source":-2147483649})",
+          R"({"destination":-12,"source":3})", R"({"destination":0,"source":5})",
+          R"({"destination":12,"source":-3})"})
         EXPECT_EQ(client->Post("/api/route", body, "application/json")->status, 400) << body;
     EXPECT_EQ(
         client->Post("/api/route", R"({"destination":12,"source":3})", "application/json")->status,

@@ -83,7 +83,18 @@ TEST(PanelLayoutFile, ReadsControlsItemsAndReportsBadLines) {
     const std::vector<std::pair<std::string, std::string>> bad = {
         {"button\n", "line 1: button needs an id"},
         {"button A\nbutton A\n", "line 2: control A appears twice"},
-        {"label U x\n", "line 1: label needs a destination number"},
+        {"label U\n", "line 1: label needs a destination number"},
+        {"label UMD_1 0x0c UMD\n", "line 1: '0x0c' is not a whole number"},
+        {"label U 13.9\n", "line 1: '13.9' is not a whole number"},
+        {"label U -12\n", "line 1: '-12' is below 1"},
+        {"list L S\nitem L 1 1e5 x\n", "line 2: '1e5' is not a whole number"},
+        {"list L S\nitem L 0 1 x\n", "line 2: '0' is below 1"},
+        {"list L S\nitem L 1 -1 x\n", "line 2: '-1' is below 0"},
+        {"list L S\nitem L 1\n", "line 2: item needs a control id, a page and an index"},
+        {std::string("button O\0S_3\n", 13),
+         "line 1: the line holds a NUL byte (\\x00) at column 9, which no text handed to a "
+         "script can hold"},
+        {"button A\x1b\nbutton A\x1b\n", "line 2: control A\\x1b appears twice"},
         {"item L 1 2 x\n", "line 1: item for L, which is no list or selector above"},
         {"\nknob K\n", "line 2: unknown line kind 'knob'"}};
     for (const auto& [text, message] : bad) {
