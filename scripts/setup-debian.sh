@@ -16,6 +16,7 @@ packages=(
   clang clang-tools lld llvm                         # clang-cl, lld-link, llvm-rc: the Windows DLL; llvm-symbolizer: its PDB
   libwine-dev mingw-w64-i686-dev                     # Windows C runtime headers and import libraries
   libcli11-dev libmicrohttpd-dev nlohmann-json3-dev # panel-host: command line, HTTP server, JSON
+  libseccomp-dev                                     # panel-host: the filter around a script where namespaces are refused
   googletest libgtest-dev libgmock-dev               # the native build configures its tests
   libcpp-httplib-dev                                 # the server tests' HTTP client
 )

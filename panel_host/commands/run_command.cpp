@@ -7,10 +7,12 @@
 #include "panel_host.h"
 #include "run_junit.h"
 #include "scenario_steps.h"
+#include "script_sandbox.h"
 #include "studio.h"
 
 #include <chrono>
 #include <iostream>
+#include <unistd.h>
 
 namespace {
 
@@ -20,10 +22,16 @@ namespace {
 // where the script runs in-process, the recorder itself.
 int junitFd = -1;
 RunRecorder* inProcessRecorder = nullptr;
+// The child's own copy of stdout, kept out of the script's way; -1: std::cout.
+int transcriptFd = -1;
 
 void printLine(const std::string& line) {
-    std::cout << line << '\n';
-    std::cout.flush();
+    if (transcriptFd >= 0) {
+        writeAll(transcriptFd, line + "\n");
+    } else {
+        std::cout << line << '\n';
+        std::cout.flush();
+    }
     sendTranscriptLine(junitFd, line);
     if (inProcessRecorder != nullptr)
         inProcessRecorder->add(line);
@@ -63,6 +71,12 @@ int playInChild(const RunOptions& options, const ScenarioSteps& steps, const Hos
     host.close();
     size_t failures = player.failures().size();
     size_t breaches = host.breachCount();
+    // Ended with this child, so none outlives the run; a failure all the same.
+    if (int left = leftoverProcesses(getppid(), {})) {
+        printLine("BREACH: the script left " + std::to_string(left) + " process" +
+                  (left == 1 ? "" : "es") + " running after its delete");
+        ++breaches;
+    }
     printLine("panel-host: " + std::to_string(steps.size()) + " steps, " +
               std::to_string(failures) + " failed expectations, " + std::to_string(breaches) +
               " breaches");
@@ -80,6 +94,8 @@ int statusOf(const ChildEnd& end) {
     case ChildEnd::timedOut:
     case ChildEnd::outOfTime:
         return scriptHung;
+    case ChildEnd::lostChannel:
+        return failedChecks;
     case ChildEnd::failedToStart:
         break;
     }
@@ -112,6 +128,9 @@ int runScenarios(const RunOptions& options) {
     auto start = std::chrono::steady_clock::now();
     ChildEnd end = ChildProcess::run(
         [&](ChildProgress& progress, int fd) {
+#if !defined(_WIN32)
+            transcriptFd = childChannel::keep(dup(STDOUT_FILENO));
+#endif
             junitFd = junit ? fd : -1;
             inProcessRecorder = junit && fd < 0 ? &recorder : nullptr;
             return playInChild(options, steps, startup, studio, progress);

@@ -1,17 +1,21 @@
 #include "validate_command.h"
 
+#include "text_file.h"
+
 #include "exit_status.h"
 #include "failure_scenario.h"
 #include "junit_report.h"
 #include "outcome_frames.h"
 #include "panel_choice.h"
 #include "panel_layout.h"
+#include "script_sandbox.h"
 #include "session_batch.h"
 #include "session_explorer.h"
 #include "session_features.h"
 #include "session_generator.h"
 #include "session_reach.h"
 #include "session_shrinker.h"
+#include "text_file.h"
 #include "validate_output.h"
 #include "validate_report.h"
 #include "worker_pool.h"
@@ -47,8 +51,27 @@ struct Failure {
     // Where and how the session as generated failed, kept through shrinking.
     int foundStep = 0;
     std::string foundMessage;
-    Lines played; // the session as it was played, before shrinking
+    Lines played;        // the session as it was played, before shrinking
+    ScriptPrints prints; // what the script printed in the failing session
 };
+
+// Comment lines for a saved scenario: what the script printed, its control
+// bytes written out, so that nothing it printed can break the file.
+std::string printedComment(const ScriptPrints& prints) {
+    if (prints.bytes == 0)
+        return "";
+    std::string text = "# The script printed " + std::to_string(prints.bytes) +
+                       " bytes in this session; the first " + std::to_string(prints.kept.size()) +
+                       ":\n";
+    std::size_t begin = 0;
+    while (begin < prints.kept.size()) {
+        std::size_t end = prints.kept.find('\n', begin);
+        std::size_t stop = end == std::string::npos ? prints.kept.size() : end;
+        text += "#   " + visibleText(prints.kept.substr(begin, stop - begin)) + "\n";
+        begin = stop + 1;
+    }
+    return text;
+}
 
 int stepCount(const Lines& lines) {
     int steps = 0;
@@ -107,9 +130,10 @@ class Validation {
                                     std::chrono::duration<double>(options_.seconds));
         if (int status = choosePanelToDrive())
             return status;
-        startExplorer();
+        if (failures_.empty())
+            startExplorer();
         int round = 0;
-        for (int first = firstSession(); first < endSession(); ++round) {
+        for (int first = firstSession(); failures_.empty() && first < endSession(); ++round) {
             if (timeIsUp()) {
                 outOfTime_ = true;
                 break;
@@ -187,6 +211,14 @@ class Validation {
         if (choice.cannotLoad) {
             std::cerr << "panel-host: " << choice.source << "\n";
             return cannotLoad;
+        }
+        if (const std::optional<SessionOutcome>& failed = choice.failedBeforeSteps) {
+            // Reported as any failure: the session, saved, replays it.
+            Failure failure{0, failed->failedStep, failed->kind, failed->message, probeLines()};
+            failure.played = failure.lines;
+            failures_.push_back(failure);
+            std::cerr << "validate: " << choice.source << "\n";
+            return 0;
         }
         layout_ = choice.layout;
         layoutFile_ = choice.file;
@@ -435,6 +467,7 @@ class Validation {
     std::optional<Failure> judged(int session, const Lines& lines, const SessionOutcome& mine,
                                   const SessionOutcome* theirs) const {
         Failure failure{session, 0, "", "", lines};
+        failure.prints = mine.prints;
         if (mine.failed) {
             failure.step = mine.failedStep;
             failure.kind = mine.kind;
@@ -543,7 +576,8 @@ class Validation {
                                "-session-" + std::to_string(failure.session) + ".scenario";
         std::ofstream out(failure.scenarioFile, std::ios::binary);
         out << failureScenario(story, failure.lines, run.empty() ? SessionOutcome{} : run[0],
-                               expectUpTo);
+                               expectUpTo)
+            << printedComment(run.empty() ? failure.prints : run[0].prints);
         out.close();
         if (out.fail())
             failure.scenarioFile += " (could not be written)";
@@ -560,6 +594,9 @@ class Validation {
         std::cout << "validate: session " << failure.session << " (seed " << options_.seed
                   << ") failed in " << stepLine(failure.lines, failure.step) << ": "
                   << failure.message << "\n";
+        if (failure.prints.bytes > 0)
+            std::cout << "validate:   the script printed " << failure.prints.bytes
+                      << " bytes in that session (captured, not shown)\n";
         if (!shrinkIt)
             return;
         int before = stepCount(beforeStep(failure.lines, failure.step + 1));
@@ -630,6 +667,8 @@ class Validation {
                 std::cout << " of " << endSession() - firstSession();
             std::cout << " sessions\n";
         }
+        std::cout << "validate: the script ran in child processes with "
+                  << sandboxText(sandboxKind()) << "\n";
         std::cout << codeReachedText(reach_);
         if (!reach_.symbols.empty()) {
             sourceLines_ = reach_.sourceLines(sharedSymbolizer());

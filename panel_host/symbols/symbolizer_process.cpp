@@ -214,6 +214,10 @@ SymbolizerProcess::lookup(const std::vector<Query>& queries) {
     return answers;
 }
 
+pid_t SymbolizerProcess::runningChild() const {
+    return owner_ == getpid() ? child_ : -1;
+}
+
 SymbolizerProcess& sharedSymbolizer() {
     static SymbolizerProcess symbolizer;
     return symbolizer;

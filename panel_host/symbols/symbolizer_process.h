@@ -42,6 +42,8 @@ class SymbolizerProcess {
     static std::string program();
     // Off: every question is answered with nothing, and no child starts.
     void setEnabled(bool enabled) { enabled_ = enabled; }
+    // The child this process started, or -1: not a process the script left.
+    pid_t runningChild() const;
 
   private:
     bool start();

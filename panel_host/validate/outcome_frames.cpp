@@ -139,6 +139,8 @@ std::string encodeOutcome(const SessionOutcome& outcome, const SessionOutcome* p
         out.number(record.transcriptEnd);
     }
     out.text(outcome.shownLayout);
+    out.number(static_cast<std::int64_t>(outcome.prints.bytes));
+    out.text(outcome.prints.kept);
     out.number(static_cast<std::int64_t>(outcome.compared.size()));
     for (std::uint32_t value : outcome.compared)
         out.number(value);
@@ -212,9 +214,12 @@ bool decodeOutcome(const std::string& bytes, SessionOutcome& outcome,
             record.reply = reply;
         record.transcriptEnd = static_cast<int>(end);
     }
-    std::int64_t compared = 0, hasCoverage = 0;
-    if (!in.text(outcome.shownLayout) || !in.count(compared, maxComparedEntries, 8))
+    std::int64_t compared = 0, hasCoverage = 0, printed = 0;
+    if (!in.text(outcome.shownLayout) || !in.number(printed) || printed < 0 ||
+        !in.text(outcome.prints.kept) || outcome.prints.kept.size() > printedKeptBytes ||
+        !in.count(compared, maxComparedEntries, 8))
         return false;
+    outcome.prints.bytes = static_cast<std::uint64_t>(printed);
     outcome.compared.resize(static_cast<size_t>(compared));
     for (std::uint32_t& value : outcome.compared) {
         std::int64_t number = 0;

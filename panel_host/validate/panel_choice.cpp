@@ -9,7 +9,7 @@ bool readChoice(const std::string& file, const std::string& source, PanelChoice&
     PanelLayout layout;
     if (!readPanelLayout(file, layout, why))
         return false;
-    choice = {layout, file, source, false};
+    choice = {layout, file, source, false, std::nullopt};
     return true;
 }
 
@@ -20,7 +20,7 @@ SessionOutcome probeSession(const std::string& library, int hangTimeoutMs,
     settings.session.library = library;
     settings.hangTimeoutMs = hangTimeoutMs;
     settings.deadline = deadline;
-    std::vector<SessionOutcome> probe = runSessionBatch(settings, {{"startup strict"}}, nullptr);
+    std::vector<SessionOutcome> probe = runSessionBatch(settings, {probeLines()}, nullptr);
     return probe.empty() ? SessionOutcome{} : probe.front();
 }
 
@@ -37,7 +37,7 @@ bool choosePanel(const std::string& library, const std::string& layoutFile, int 
     std::string ignored;
     SessionOutcome probe = probeSession(library, hangTimeoutMs, deadline);
     if (probe.cannotLoad) {
-        choice = {PanelLayout{}, "", probe.message, true};
+        choice = {PanelLayout{}, "", probe.message, true, std::nullopt};
         return true;
     }
     if (!probe.shownLayout.empty() &&
@@ -46,6 +46,13 @@ bool choosePanel(const std::string& library, const std::string& layoutFile, int 
     std::string beside = library.substr(0, library.find_last_of('.')) + ".vesk_ui";
     if (readChoice(beside, "beside the library (the script showed none)", choice, ignored))
         return true;
-    choice = {PanelLayout{}, "", "the script showed no panel and none lies beside it", false};
+    // A load or delete that hung, crashed or exited hides the panel it showed:
+    // that is the script's failure, not a panel missing.
+    if (probe.failed && probe.kind.rfind("breach", 0) != 0) {
+        choice = {PanelLayout{}, "", "the script failed before any step", false, probe};
+        return true;
+    }
+    choice = {PanelLayout{}, "", "the script showed no panel and none lies beside it", false,
+              std::nullopt};
     return true;
 }

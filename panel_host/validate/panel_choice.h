@@ -4,7 +4,9 @@
 
 #include "child_process.h"
 #include "panel_layout.h"
+#include "session_runner.h"
 
+#include <optional>
 #include <string>
 
 struct PanelChoice {
@@ -12,7 +14,15 @@ struct PanelChoice {
     std::string file;        // where it was read from; empty: no panel
     std::string source;      // how it was found, for people
     bool cannotLoad = false; // the library could not be loaded at all; `source` says why
+    // No panel found because the load or delete failed (a hang, a crash, an
+    // exit): a failure of the script before any step, not "no panel".
+    std::optional<SessionOutcome> failedBeforeSteps;
 };
+
+// The session that loads the script to see its panel: no steps.
+inline std::vector<std::string> probeLines() {
+    return {"startup strict"};
+}
 
 // `layoutFile` when given; otherwise the layout the script names in its "PS",
 // found by loading it once in a child process and resolved as `run` resolves

@@ -64,10 +64,11 @@ std::vector<SessionOutcome> runSessionBatch(const BatchSettings& settings,
                 for (size_t i = first; i < sessions.size(); ++i) {
                     SessionOutcome outcome = runSession(settings.session, sessions[i], progress,
                                                         static_cast<int>(i), &route);
+                    progress.checkChannel(true);
                     if (!writeAll(fd, encodeOutcome(outcome, i > first ? &previous : nullptr)))
                         _exit(3); // the parent is gone
                     previous.coverage = std::move(outcome.coverage);
-                    if (outcome.cannotLoad)
+                    if (outcome.cannotLoad || outcome.kind == leftProcessesKind)
                         break;
                 }
                 route.route.reset();
@@ -82,7 +83,7 @@ std::vector<SessionOutcome> runSessionBatch(const BatchSettings& settings,
                 if (onDone)
                     onDone(outcomes.size());
             },
-            settings.deadline);
+            settings.deadline, ChildProcess::Prints::captured);
         if (end.kind == ChildEnd::outOfTime)
             break;
         if (!outcomes.empty() && outcomes.back().cannotLoad)
@@ -92,7 +93,8 @@ std::vector<SessionOutcome> runSessionBatch(const BatchSettings& settings,
             if (onDone)
                 onDone(outcomes.size());
         }
-        if (end.kind == ChildEnd::finished && outcomes.size() < sessions.size())
+        bool leftProcesses = !outcomes.empty() && outcomes.back().kind == leftProcessesKind;
+        if (end.kind == ChildEnd::finished && outcomes.size() < sessions.size() && !leftProcesses)
             break; // a child that finished without every outcome: nothing more to gain
     }
     return outcomes;

@@ -1,10 +1,15 @@
 #include "session_runner.h"
 
+#include "script_sandbox.h"
+#include "symbolizer_process.h"
+
 #include "host_startup.h"
 #include "open_script_route.h"
 #include "panel_host.h"
 #include "scenario.h"
 #include "studio.h"
+
+#include <unistd.h>
 
 namespace {
 
@@ -173,6 +178,14 @@ class Session {
         host_.close();
         if (!host_.breaches().empty())
             failOnBreach("delete", "", at);
+        outcome_.prints = takePrinted();
+        if (!host_.breaches().empty())
+            return;
+        if (int left = leftoverProcesses(getppid(), {sharedSymbolizer().runningChild()}))
+            fail(leftProcessesKind,
+                 "the script left " + std::to_string(left) + " process" + (left == 1 ? "" : "es") +
+                     " running after its delete",
+                 at);
     }
 
     const SessionSettings& settings_;

@@ -12,6 +12,10 @@
 #include <string>
 #include <vector>
 
+// The failure of a session after which the script left processes running:
+// its child ends, so that they end with it, and a new child takes the rest.
+constexpr const char* leftProcessesKind = "left processes running";
+
 struct SessionSettings {
     std::string library;
     bool keepTranscript = false; // for comparing two libraries
@@ -38,6 +42,7 @@ struct SessionOutcome {
     std::vector<std::string> transcript;
     std::vector<StepRecord> records; // one per step played
     std::string shownLayout;         // the layout file the script's "PS" showed, if any
+    ScriptPrints prints;             // what the script printed, where its child captures it
     // The script's code reached, where the route sees it. It only grows while
     // a library stays loaded, so outcomes of one child share it, read-only.
     std::shared_ptr<const CodeCoverage> coverage;
