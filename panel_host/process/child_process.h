@@ -19,6 +19,9 @@ struct ChildProgress {
     std::atomic<std::int64_t> step{-1};
     std::atomic<bool> finished{false}; // the body returned normally
     std::atomic<int> channelLost{-1};  // the kept descriptor the script closed or replaced
+    // The channel checked as each step begins (a system call a step), or only
+    // where the body calls checkChannel itself.
+    bool channelEachStep = true;
 
     // Ends the child, blaming the step under way, when the script has closed
     // or replaced a descriptor panel-host talks through; `thorough` compares
@@ -26,7 +29,8 @@ struct ChildProgress {
     void checkChannel(bool thorough = false);
 
     void begin(std::int64_t sessionNumber, std::int64_t stepNumber) {
-        checkChannel();
+        if (channelEachStep)
+            checkChannel();
         session.store(sessionNumber, std::memory_order_relaxed);
         step.store(stepNumber, std::memory_order_relaxed);
         beats.fetch_add(1, std::memory_order_release);

@@ -30,7 +30,8 @@ bool enterScriptNamespaces();
 bool mountNamespaceProc();
 
 // In the process that runs the script: a process group of its own and, for
-// the seccomp kind, the filter (which lets it signal itself and its own group).
+// the seccomp kind, the filter (which lets it signal only its own group,
+// with kill(0, ...), and its own threads, as raise() does).
 bool confineScript(SandboxKind kind);
 
 // Processes running under `supervisor` (the script's own process, its

@@ -56,6 +56,7 @@ std::vector<SessionOutcome> runSessionBatch(const BatchSettings& settings,
                 // script object, without the loader's cost. A DLL on the
                 // emulated route stays loaded as well, rewound between sessions
                 // with its translated code kept.
+                progress.channelEachStep = settings.channelEachStep;
                 progress.begin(static_cast<std::int64_t>(first), 0);
                 sharedSymbolizer().setEnabled(settings.sourcePlaces);
                 void* resident = dlopen(settings.session.library.c_str(), RTLD_NOW | RTLD_LOCAL);
@@ -88,7 +89,16 @@ std::vector<SessionOutcome> runSessionBatch(const BatchSettings& settings,
             break;
         if (!outcomes.empty() && outcomes.back().cannotLoad)
             break;
-        if (end.kind != ChildEnd::finished && outcomes.size() < sessions.size()) {
+        if (end.kind == ChildEnd::lostChannel && !settings.channelEachStep &&
+            outcomes.size() < sessions.size()) {
+            BatchSettings alone = settings;
+            alone.channelEachStep = true;
+            std::vector<SessionOutcome> again =
+                runSessionBatch(alone, {sessions[outcomes.size()]}, nullptr);
+            outcomes.push_back(again.empty() ? endedChild(end) : again.front());
+            if (onDone)
+                onDone(outcomes.size());
+        } else if (end.kind != ChildEnd::finished && outcomes.size() < sessions.size()) {
             outcomes.push_back(endedChild(end));
             if (onDone)
                 onDone(outcomes.size());

@@ -22,6 +22,10 @@ struct BatchSettings {
     // read. Each batch child would start its own symbolizer, so the search
     // and the shrinking go without; a failure's final runs ask for them.
     bool sourcePlaces = false;
+    // The child's channel checked as each step begins; otherwise after each
+    // session, and a session found to have broken it is played again alone,
+    // step by step, to name the step (a system call a step saved in the search).
+    bool channelEachStep = false;
 };
 
 // One outcome per session, in order; fewer than `sessions` only when the
