@@ -105,7 +105,8 @@ constexpr int channelLostStatus = 121;
 struct ChildVerdict {
     std::atomic<bool> scriptEnded{false};
     std::atomic<int> scriptStatus{0};
-    std::atomic<pid_t> scriptPid{0}; // as panel-host numbers it; 0 inside a namespace
+    std::atomic<pid_t> scriptPid{0};     // as panel-host numbers it; 0 inside a namespace
+    std::atomic<pid_t> namespaceInit{0}; // the namespace's first process, as panel-host numbers it
 };
 
 // What the supervisor took from the script's prints: written by the
@@ -174,18 +175,28 @@ ChildEnd endOf(int status, const ChildProgress& progress, const ChildVerdict& ve
     return end;
 }
 
-// The script's process first, where panel-host can name it, so that its
-// supervisor ends what it left and reports; then the child itself.
+// The script's process first, or the first process of its namespace (whose
+// end takes every process in it, and whose parent, the child, ends once they
+// are all gone), so that nothing of the script outlives this call; then the
+// child itself.
 ChildEnd killed(pid_t child, const ChildProgress& progress, const ChildVerdict& verdict,
                 ChildEnd::Kind why) {
     int status = 0;
-    if (pid_t script = verdict.scriptPid.load(); script > 0) {
-        kill(script, SIGKILL);
-        for (int wait = 0; wait < 200 && waitpid(child, &status, WNOHANG) == 0; ++wait)
-            usleep(5000);
+    pid_t first =
+        verdict.scriptPid.load() > 0 ? verdict.scriptPid.load() : verdict.namespaceInit.load();
+    bool reaped = false;
+    if (first > 0) {
+        kill(first, SIGKILL);
+        for (int wait = 0; wait < 200 && !reaped; ++wait) {
+            reaped = waitpid(child, &status, WNOHANG) == child;
+            if (!reaped)
+                usleep(5000);
+        }
     }
-    kill(child, SIGKILL);
-    waitpid(child, &status, 0);
+    if (!reaped) {
+        kill(child, SIGKILL);
+        waitpid(child, &status, 0);
+    }
     ChildEnd end = endOf(status, progress, verdict);
     end.kind = why;
     return end;
@@ -267,22 +278,31 @@ void dieWithParent() {
         _exit(1);
     if (hostNumbers)
         verdict.scriptPid.store(script);
+    // A subreaper outside any namespace keeps an eye on its parent: if
+    // panel-host is gone (killed, interrupted), it ends what the script
+    // started rather than leave it to the machine's init.
+    pid_t parent = hostNumbers ? getppid() : 0;
     bool reading = prints != nullptr;
     for (;;) {
         if (reading) {
             pollfd wait{printsPipe[0], POLLIN, 0};
             if (poll(&wait, 1, 20) > 0)
                 reading = takePrints(printsPipe[0], *prints);
+        } else if (parent != 0) {
+            usleep(20000);
         }
         int status = 0;
-        pid_t ended = waitpid(-1, &status, reading ? WNOHANG : 0);
+        bool watching = reading || parent != 0;
+        pid_t ended = waitpid(-1, &status, watching ? WNOHANG : 0);
         if (ended == script) {
             verdict.scriptStatus.store(status);
             verdict.scriptEnded.store(true);
             break;
         }
-        if (ended < 0 && errno != EINTR)
+        if ((ended < 0 && errno != EINTR) || (parent != 0 && getppid() != parent)) {
+            kill(script, SIGKILL);
             break;
+        }
     }
     endDescendants();
     _exit(0);
@@ -310,6 +330,8 @@ void dieWithParent() {
             supervise(body, progress, verdict, writeFd, kind, false, prints);
         }
         close(writeFd);
+        if (first > 0)
+            verdict.namespaceInit.store(first);
         int status = 0;
         while (first > 0 && waitpid(first, &status, 0) < 0 && errno == EINTR) {
         }
@@ -317,6 +339,7 @@ void dieWithParent() {
     }
 #if defined(__linux__)
     prctl(PR_SET_CHILD_SUBREAPER, 1);
+    prctl(PR_SET_PDEATHSIG, 0); // the supervisor ends the script's processes first
 #endif
     if (kind == SandboxKind::pidNamespace)
         kind = SandboxKind::seccompFilter; // refused this time: the filter instead
