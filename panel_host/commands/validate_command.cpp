@@ -67,9 +67,9 @@ void printSummary(const ValidateOptions& options, const ValidationResult& result
                   << " sessions with a value replaced by what the script compared it with ("
                   << report.replacementsKept << " kept)\n";
     if (report.outOfTime) {
-        std::cout << "validate: --time " << options.seconds << " s ran out after "
+        std::cout << "validate: --time " << options.run.seconds << " s ran out after "
                   << result.sessionsPlayed;
-        if (options.sessionsGiven)
+        if (options.run.sessionsGiven)
             std::cout << " of " << result.sessionsPlanned;
         std::cout << " sessions\n";
     }
@@ -184,25 +184,26 @@ const CLI::Validator nonEmptyPath(
 CLI::App* addValidateCommand(CLI::App& app, ValidateOptions& options) {
     CLI::App* command =
         app.add_subcommand("validate", "drive LIBRARY through seeded sessions as a strict host");
-    command->add_option("library", options.library, "the panel script library")->required();
-    command->add_option("--seed", options.seed, "the seed of the sessions (default 1)");
+    command->add_option("library", options.run.library, "the panel script library")->required();
+    command->add_option("--seed", options.run.seed, "the seed of the sessions (default 1)");
     command
-        ->add_option("--sessions", options.sessions,
+        ->add_option("--sessions", options.run.sessions,
                      "how many sessions: all are played, whatever the time (default: as many as "
                      "--time allows, ending at the first round with a failure)")
         ->check(CLI::Range(1, 10000000))
-        ->each([&options](const std::string&) { options.sessionsGiven = true; });
-    command->add_option("--steps", options.steps, "steps a session (default 100)")
+        ->each([&options](const std::string&) { options.run.sessionsGiven = true; });
+    command->add_option("--steps", options.run.steps, "steps a session (default 100)")
         ->check(CLI::Range(1, 100000));
     command
-        ->add_option("--level", options.level,
+        ->add_option("--level", options.run.level,
                      "1 to 5: longer texts, stranger bytes, tighter budgets (default: sessions "
                      "spread over every level)")
         ->check(CLI::Range(1, 5))
-        ->each([&options](const std::string&) { options.levelGiven = true; });
-    command->add_option("--compare", options.compare, "a second library that must answer alike");
+        ->each([&options](const std::string&) { options.run.levelGiven = true; });
+    command->add_option("--compare", options.run.compare,
+                        "a second library that must answer alike");
     command
-        ->add_option("--out", options.outFolder,
+        ->add_option("--out", options.run.outFolder,
                      "where shrunk failures are saved (default validate-failures)")
         ->check(nonEmptyPath);
     command->add_option("--json", options.jsonFile, "a JSON report for CI")->check(nonEmptyPath);
@@ -216,22 +217,22 @@ CLI::App* addValidateCommand(CLI::App& app, ValidateOptions& options) {
                      "a JUnit XML report for CI: a test case a kind of failure")
         ->check(nonEmptyPath);
     command
-        ->add_option("--hang-timeout", options.hangTimeoutMs,
+        ->add_option("--hang-timeout", options.run.hangTimeoutMs,
                      "milliseconds without progress that count as a hang (default 5000)")
         ->check(CLI::Range(50, 3600000));
     command
-        ->add_option("--jobs", options.jobs,
+        ->add_option("--jobs", options.run.jobs,
                      "batches of sessions played at once (default: one a core); the verdict is "
                      "the same for any number")
         ->check(CLI::Range(1, 256));
-    command->add_option("--layout", options.layoutFile,
+    command->add_option("--layout", options.run.layoutFile,
                         "the panel layout to drive (default: the one the script shows with PS, "
                         "else the one beside the library)");
-    command->add_flag("--blind", options.blind,
+    command->add_flag("--blind", options.run.blind,
                       "draw every session on its own, without the guided search (as before it; "
                       "shards are then exact parts of the unsplit run)");
     command
-        ->add_option("--time", options.seconds,
+        ->add_option("--time", options.run.seconds,
                      "the whole run's bound in seconds, shrinking included (default 60; 0: none)")
         ->check(CLI::Range(0.0, 1e7));
     command->add_option("--shard", options.shard,
@@ -241,26 +242,10 @@ CLI::App* addValidateCommand(CLI::App& app, ValidateOptions& options) {
 }
 
 int validate(const ValidateOptions& options) {
-    ValidationOptions run{options.library,
-                          options.seed,
-                          options.sessions,
-                          options.sessionsGiven,
-                          options.steps,
-                          options.level,
-                          options.levelGiven,
-                          options.compare,
-                          options.outFolder,
-                          options.hangTimeoutMs,
-                          options.maxShrunk,
-                          options.jobs,
-                          1,
-                          1,
-                          options.layoutFile,
-                          options.blind,
-                          options.seconds};
+    ValidationOptions run = options.run;
     if (!options.shard.empty()) {
         std::string why;
-        if (!parseShard(options.shard, options.sessions, run.shardIndex, run.shardCount, why)) {
+        if (!parseShard(options.shard, options.run.sessions, run.shardIndex, run.shardCount, why)) {
             std::cerr << "panel-host: " << why << "\n";
             return badInput;
         }
@@ -283,9 +268,10 @@ int validate(const ValidateOptions& options) {
     }
     if (!options.junitFile.empty()) {
         JUnitCase c{"validate", "panel-host.validate", 0, {}, {}, {}, "", ""};
-        c.error = status == cannotLoad ? "the library could not be loaded: " + options.library
+        c.error = status == cannotLoad ? "the library could not be loaded: " + options.run.library
                                        : "no panel to drive: no control step could be drawn";
-        writeJUnit(options.junitFile, JUnitSuite{"panel-host validate " + options.library, 0, {c}});
+        writeJUnit(options.junitFile,
+                   JUnitSuite{"panel-host validate " + options.run.library, 0, {c}});
     }
     return status;
 }
