@@ -73,6 +73,10 @@ void printSummary(const ValidateOptions& options, const ValidationResult& result
             std::cout << " of " << result.sessionsPlanned;
         std::cout << " sessions\n";
     }
+    if (!options.run.corpus.empty())
+        std::cout << "validate: corpus " << options.run.corpus << ": " << result.corpusRead
+                  << " sessions read and played first (" << result.corpusSkipped
+                  << " files skipped), " << result.corpusWritten << " new sessions added\n";
     std::cout << "validate: the script ran in child processes with " << sandboxText(sandboxKind())
               << "\n";
     std::cout << codeReachedText(reach);
@@ -235,6 +239,11 @@ CLI::App* addValidateCommand(CLI::App& app, ValidateOptions& options) {
         ->add_option("--time", options.run.seconds,
                      "the whole run's bound in seconds, shrinking included (default 60; 0: none)")
         ->check(CLI::Range(0.0, 1e7));
+    command
+        ->add_option("--corpus", options.run.corpus,
+                     "a folder of sessions: the guided search starts from them and adds every "
+                     "session it keeps, one scenario file each, named by its content's hash")
+        ->check(nonEmptyPath);
     command->add_option("--shard", options.shard,
                         "K/N: play only the K-th of N equal parts of the sessions, for splitting "
                         "one run over machines (merge their --json with merge-reports)");
@@ -243,6 +252,10 @@ CLI::App* addValidateCommand(CLI::App& app, ValidateOptions& options) {
 
 int validate(const ValidateOptions& options) {
     ValidationOptions run = options.run;
+    if (run.blind && !run.corpus.empty()) {
+        std::cerr << "panel-host: --corpus feeds the guided search, which --blind turns off\n";
+        return badInput;
+    }
     if (!options.shard.empty()) {
         std::string why;
         if (!parseShard(options.shard, options.run.sessions, run.shardIndex, run.shardCount, why)) {

@@ -330,3 +330,32 @@ TEST(SessionShrinker, FoldsTicksIntoAWaitAndCutsTextsToTheShortestThatFails) {
     EXPECT_EQ(shrunk, (std::vector<std::string>{"startup strict", "wait 30000",
                                                 "param " + std::string(137, 'q')}));
 }
+
+// --corpus: what one run keeps, the next reads and plays first; every file
+// is a scenario `run` replays, and a file the panel cannot play is skipped.
+TEST_F(Validate, ACorpusFolderCarriesWhatARunKeptIntoTheNext) {
+    const std::string corpus = folder + "/corpus";
+    const std::string peldan = PELDAN_LIBRARY_PATH;
+    ShellResult first = validate(peldan + " --sessions 100 --jobs 1 --corpus " + corpus);
+    ASSERT_EQ(first.status, 0) << first.output;
+    std::vector<std::string> files;
+    if (DIR* dir = opendir(corpus.c_str())) {
+        while (dirent* entry = readdir(dir))
+            if (entry->d_name[0] != '.')
+                files.push_back(entry->d_name);
+        closedir(dir);
+    }
+    ASSERT_FALSE(files.empty());
+    EXPECT_NE(first.output.find(std::to_string(files.size()) + " new sessions added"),
+              std::string::npos)
+        << first.output;
+    EXPECT_EQ(panelHost("run " + peldan + " " + corpus + "/" + files.front()).status, 0);
+    std::ofstream(corpus + "/another-panel.scenario") << "press NoSuchControl\n";
+    ShellResult second = validate(peldan + " --sessions 100 --jobs 1 --corpus " + corpus);
+    EXPECT_EQ(second.status, 0) << second.output;
+    EXPECT_NE(second.output.find("corpus " + corpus + ": " + std::to_string(files.size()) +
+                                 " sessions read, 1 files skipped"),
+              std::string::npos)
+        << second.output;
+    EXPECT_EQ(validate(peldan + " --blind --corpus " + corpus).status, 2);
+}

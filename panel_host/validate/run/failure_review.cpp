@@ -54,14 +54,6 @@ Lines beforeStep(const Lines& lines, int end) {
     return kept;
 }
 
-// The folder and any of its parents that are missing, as `mkdir -p` makes them.
-void makeFolders(const std::string& path) {
-    for (std::size_t slash = path.find('/', 1); slash != std::string::npos;
-         slash = path.find('/', slash + 1))
-        mkdir(path.substr(0, slash).c_str(), 0755);
-    mkdir(path.c_str(), 0755);
-}
-
 // The level a session's startup line sets (1 when none does).
 int levelIn(const Lines& lines) {
     for (const std::string& line : lines)
@@ -198,8 +190,8 @@ void FailureReview::save(Failure& failure) {
                        options_.seed,          failure.session,
                        levelIn(failure.lines), failure.message};
     makeFolders(options_.outFolder);
-    failure.scenarioFile = options_.outFolder + "/seed-" + std::to_string(options_.seed) +
-                           "-session-" + std::to_string(failure.session) + ".scenario";
+    failure.scenarioFile = options_.outFolder + "/seed-" + std::to_string(options_.seed) + "-" +
+                           sessionName(failure.session, "-") + ".scenario";
     std::ofstream out(failure.scenarioFile, std::ios::binary);
     out << failureScenario(story, failure.lines, run.empty() ? SessionOutcome{} : run[0],
                            expectUpTo)
@@ -210,7 +202,7 @@ void FailureReview::save(Failure& failure) {
 }
 
 void FailureReview::report(Failure& failure, bool shrinkIt) {
-    log_.finding("validate: session " + std::to_string(failure.session) + " (seed " +
+    log_.finding("validate: " + sessionName(failure.session, " ") + " (seed " +
                  std::to_string(options_.seed) + ") failed in " +
                  stepLine(failure.lines, failure.step) + ": " + failure.message);
     if (failure.prints.bytes > 0)
@@ -231,6 +223,22 @@ void FailureReview::report(Failure& failure, bool shrinkIt) {
         for (const std::string& line : beforeStep(failure.lines, failure.step + 1))
             log_.finding("validate:     " + line);
     }
+}
+
+// The folder and any of its parents that are missing, as `mkdir -p` makes them.
+void makeFolders(const std::string& path) {
+    for (std::size_t slash = path.find('/', 1); slash != std::string::npos;
+         slash = path.find('/', slash + 1))
+        mkdir(path.substr(0, slash).c_str(), 0755);
+    mkdir(path.c_str(), 0755);
+}
+
+// "session 12", or "corpus session 3" for the fourth session read from --corpus.
+std::string FailureReview::sessionName(int session, const char* space) const {
+    if (session >= 0 || corpusSessions_ == 0)
+        return "session" + std::string(space) + std::to_string(session);
+    return "corpus" + std::string(space) + "session" + space +
+           std::to_string(session + corpusSessions_);
 }
 
 bool FailureReview::timeIsUp() const {

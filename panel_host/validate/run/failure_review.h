@@ -34,6 +34,9 @@ int stepCount(const Lines& lines);
 // The step at `index` as its line, "the load" (-1) or "the delete" (past the last).
 std::string stepLine(const Lines& lines, int index);
 
+// The folder and any of its parents that are missing, as `mkdir -p` makes them.
+void makeFolders(const std::string& path);
+
 class FailureReview {
   public:
     // `deadline` bounds the reruns, shrinking included; saving has a short grace past it.
@@ -52,6 +55,9 @@ class FailureReview {
     // Tells the failure; when `shrinkIt`, shrinks it and saves the scenario.
     void report(Failure& failure, bool shrinkIt);
 
+    // Sessions read from --corpus are numbered -count .. -1, before the run's own.
+    void setCorpusSessions(int count) { corpusSessions_ = count; }
+
   private:
     std::optional<Failure> rerun(int session, const Lines& lines, bool sourcePlaces = false);
     std::optional<Failure> diverges(Failure failure, const SessionOutcome& mine,
@@ -59,10 +65,12 @@ class FailureReview {
     void shrink(Failure& failure);
     void save(Failure& failure);
     bool timeIsUp() const;
+    std::string sessionName(int session, const char* space) const;
 
     const ValidationOptions& options_;
     ChildProcess::Deadline deadline_;
     ValidationLog& log_;
+    int corpusSessions_ = 0;
 };
 
 #endif

@@ -23,6 +23,7 @@ struct ValidationOptions {
     std::string layoutFile; // the panel to drive, over the one the script shows
     bool blind = false;     // every session drawn on its own, no guidance
     double seconds = 60;    // the whole run's wall-clock bound, shrinking included; 0: none
+    std::string corpus;     // a folder of sessions to start the guided search from and add to
 };
 
 // Sessions go to child processes in batches of this many; a shard is whole batches.

@@ -17,6 +17,10 @@ struct ValidationResult {
     int sessionsPlanned = 0;  // of this shard
     int namedKeys = 0;        // parameter keys sent that the library itself names
     long long blocksSeen = 0; // the guided search's
+    // --corpus: sessions read and played first, files skipped, sessions added.
+    int corpusRead = 0;
+    int corpusSkipped = 0;
+    int corpusWritten = 0;
 };
 
 #endif

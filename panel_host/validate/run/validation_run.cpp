@@ -1,5 +1,6 @@
 #include "validation_run.h"
 
+#include "corpus_folder.h"
 #include "outcome_frames.h"
 #include "panel_choice.h"
 #include "session_generator.h"
@@ -37,7 +38,7 @@ ValidationResult ValidationRun::run() {
     }
     if (failures_.empty())
         startExplorer();
-    if (!playRounds(review)) {
+    if (!playCorpus(review) || !playRounds(review)) {
         ValidationResult refused;
         refused.end = ValidationResult::cannotLoad;
         return refused;
@@ -51,6 +52,35 @@ ValidationResult ValidationRun::run() {
         referenceLines_ = reach_.sourceLines(sharedSymbolizer(), true);
     }
     return result();
+}
+
+// The sessions in --corpus, played before the first round as sessions
+// -count .. -1, so that what they reach starts the search; false when the
+// library could not be loaded at all.
+bool ValidationRun::playCorpus(FailureReview& review) {
+    if (options_.corpus.empty() || !explorer_ || !failures_.empty())
+        return true;
+    makeFolders(options_.corpus);
+    CorpusSessions read = readCorpusFolder(options_.corpus, layout_);
+    corpusRead_ = static_cast<int>(read.sessions.size());
+    corpusSkipped_ = read.skipped;
+    log_.note("validate: corpus " + options_.corpus + ": " + std::to_string(corpusRead_) +
+              " sessions read, " + std::to_string(corpusSkipped_) + " files skipped");
+    if (read.sessions.empty())
+        return true;
+    review.setCorpusSessions(corpusRead_);
+    fromCorpus_ = true;
+    int played = 0;
+    bool ok = runWindow(-corpusRead_, corpusRead_, played, review, &read.sessions);
+    fromCorpus_ = false;
+    return ok;
+}
+
+// A session the search kept goes into --corpus too, unless it came from there.
+void ValidationRun::keep(const Lines& lines, bool kept) {
+    if (kept && !fromCorpus_ && !options_.corpus.empty() &&
+        writeCorpusSession(options_.corpus, lines))
+        ++corpusWritten_;
 }
 
 // Rounds until the sessions or the time run out; false when the library
@@ -293,7 +323,8 @@ bool ValidationRun::loaded(const std::vector<SessionOutcome>& outcomes) {
 // Plays sessions first .. first + count - 1 and judges them in order;
 // `played` is how many were judged: fewer than `count` only when the
 // run's time stopped sessions under way.
-bool ValidationRun::runWindow(int first, int count, int& played, FailureReview& review) {
+bool ValidationRun::runWindow(int first, int count, int& played, FailureReview& review,
+                              const std::vector<Lines>* given) {
     std::vector<BatchResult> batches(
         (static_cast<size_t>(count) + static_cast<size_t>(sessionBatchSize) - 1) /
         static_cast<size_t>(sessionBatchSize));
@@ -302,7 +333,8 @@ bool ValidationRun::runWindow(int first, int count, int& played, FailureReview& 
         batches[b].count =
             std::min(first + count, batches[b].first + sessionBatchSize) - batches[b].first;
         for (int s = batches[b].first; explorer_ && s < batches[b].first + batches[b].count; ++s)
-            batches[b].lines.push_back(explorer_->session(s));
+            batches[b].lines.push_back(given ? (*given)[static_cast<size_t>(s - first)]
+                                             : explorer_->session(s));
     }
     std::vector<std::optional<std::string>> outcomes = runInWorkers(
         batches.size(), jobs(), [&](size_t b) { return playBatch(batches[b], review); },
@@ -320,7 +352,7 @@ bool ValidationRun::runWindow(int first, int count, int& played, FailureReview& 
             const SessionOutcome* other = i < batch.theirs.size() ? &batch.theirs[i] : nullptr;
             bool failed = judge(batch, i, other, review);
             if (explorer_ && i < batch.features.size())
-                explorer_->offer(batch.lines[i], batch.features[i], failed);
+                keep(batch.lines[i], explorer_->offer(batch.lines[i], batch.features[i], failed));
         }
         played += static_cast<int>(judged);
         if (judged < static_cast<size_t>(batch.count))
@@ -405,5 +437,8 @@ ValidationResult ValidationRun::result() const {
         result.namedKeys += libraryWords_.count(key) != 0;
     if (explorer_)
         result.blocksSeen = static_cast<long long>(explorer_->blocksSeen());
+    result.corpusRead = corpusRead_;
+    result.corpusSkipped = corpusSkipped_;
+    result.corpusWritten = corpusWritten_;
     return result;
 }

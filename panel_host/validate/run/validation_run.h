@@ -46,7 +46,10 @@ class ValidationRun {
     void startExplorer();
     bool playRounds(FailureReview& review);
     int roundSize(int round) const;
-    bool runWindow(int first, int count, int& played, FailureReview& review);
+    bool runWindow(int first, int count, int& played, FailureReview& review,
+                   const std::vector<Lines>* given = nullptr);
+    bool playCorpus(FailureReview& review);
+    void keep(const Lines& lines, bool kept);
     std::string playBatch(const BatchResult& batch, const FailureReview& review) const;
     void takeBatch(const std::optional<std::string>& bytes, BatchResult& batch) const;
     bool judge(const BatchResult& batch, size_t i, const SessionOutcome* theirs,
@@ -80,6 +83,8 @@ class ValidationRun {
     ChildProcess::Deadline deadline_ = ChildProcess::noDeadline; // the whole run's, shrinking too
     int sessionsPlayed_ = 0;
     int sessionsDone_ = 0;
+    bool fromCorpus_ = false; // the window under way plays the sessions read from --corpus
+    int corpusRead_ = 0, corpusSkipped_ = 0, corpusWritten_ = 0;
 };
 
 #endif
