@@ -76,7 +76,9 @@ void printSummary(const ValidateOptions& options, const ValidationResult& result
     if (!options.run.corpus.empty())
         std::cout << "validate: corpus " << options.run.corpus << ": " << result.corpusRead
                   << " sessions read and played first (" << result.corpusSkipped
-                  << " files skipped), " << result.corpusWritten << " new sessions added\n";
+                  << " files skipped), " << result.corpusPickedUp
+                  << " picked up from other runs while running, " << result.corpusWritten
+                  << " new sessions added\n";
     std::cout << "validate: the script ran in child processes with " << sandboxText(sandboxKind())
               << "\n";
     std::cout << codeReachedText(reach);

@@ -79,9 +79,12 @@ std::string hashName(const std::string& content) {
 
 } // namespace
 
-CorpusSessions readCorpusFolder(const std::string& folder, const PanelLayout& layout) {
+CorpusSessions readCorpusFolder(const std::string& folder, const PanelLayout& layout,
+                                std::set<std::string>& known) {
     CorpusSessions read;
     for (const std::string& name : fileNames(folder)) {
+        if (!known.insert(name).second)
+            continue;
         std::vector<std::string> lines;
         if (read.sessions.size() < maxSessions && readSession(folder + "/" + name, layout, lines))
             read.sessions.push_back(std::move(lines));
@@ -91,24 +94,25 @@ CorpusSessions readCorpusFolder(const std::string& folder, const PanelLayout& la
     return read;
 }
 
-bool writeCorpusSession(const std::string& folder, const std::vector<std::string>& lines) {
+std::string writeCorpusSession(const std::string& folder, const std::vector<std::string>& lines) {
     std::string content;
     for (const std::string& line : lines) {
         if (line.find_first_of(std::string("\r\n\0", 3)) != std::string::npos)
-            return false; // a line a file cannot hold as one
+            return ""; // a line a file cannot hold as one
         content += line + "\n";
     }
-    std::string path = folder + "/" + hashName(content);
+    std::string name = hashName(content);
+    std::string path = folder + "/" + name;
     struct stat info {};
     if (stat(path.c_str(), &info) == 0)
-        return true;
+        return name;
     std::string temporary = folder + "/." + hashName(content) + "." + std::to_string(getpid());
     std::ofstream out(temporary, std::ios::binary);
     out << content;
     out.close();
     if (out.fail() || std::rename(temporary.c_str(), path.c_str()) != 0) {
         std::remove(temporary.c_str());
-        return false;
+        return "";
     }
-    return true;
+    return name;
 }

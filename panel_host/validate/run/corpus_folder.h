@@ -7,6 +7,7 @@
 
 #include "panel_layout.h"
 
+#include <set>
 #include <string>
 #include <vector>
 
@@ -15,13 +16,15 @@ struct CorpusSessions {
     int skipped = 0; // files that are unreadable, too large, malformed, or for another panel
 };
 
-// Every session in `folder` that `layout`'s panel can play; nothing (and no
-// error) for a folder that does not exist yet.
-CorpusSessions readCorpusFolder(const std::string& folder, const PanelLayout& layout);
+// Every session in `folder` that `layout`'s panel can play, less the files
+// named in `known` (which gains the names read); nothing, and no error, for
+// a folder that does not exist yet.
+CorpusSessions readCorpusFolder(const std::string& folder, const PanelLayout& layout,
+                                std::set<std::string>& known);
 
 // Writes `lines` as a session file, unless one with the same content is
 // there; written under a temporary name and renamed, so a reader never sees
-// half a file. False when it cannot be written.
-bool writeCorpusSession(const std::string& folder, const std::vector<std::string>& lines);
+// half a file. The file's name, or nothing when it cannot be written.
+std::string writeCorpusSession(const std::string& folder, const std::vector<std::string>& lines);
 
 #endif

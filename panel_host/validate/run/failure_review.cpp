@@ -233,12 +233,12 @@ void makeFolders(const std::string& path) {
     mkdir(path.c_str(), 0755);
 }
 
-// "session 12", or "corpus session 3" for the fourth session read from --corpus.
+// "session 12", or "corpus session 3" for a session read from --corpus,
+// which are numbered -1, -2, ... below the run's own.
 std::string FailureReview::sessionName(int session, const char* space) const {
-    if (session >= 0 || corpusSessions_ == 0)
+    if (session >= 0)
         return "session" + std::string(space) + std::to_string(session);
-    return "corpus" + std::string(space) + "session" + space +
-           std::to_string(session + corpusSessions_);
+    return "corpus" + std::string(space) + "session" + space + std::to_string(-session);
 }
 
 bool FailureReview::timeIsUp() const {

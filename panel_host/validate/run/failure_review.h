@@ -55,9 +55,6 @@ class FailureReview {
     // Tells the failure; when `shrinkIt`, shrinks it and saves the scenario.
     void report(Failure& failure, bool shrinkIt);
 
-    // Sessions read from --corpus are numbered -count .. -1, before the run's own.
-    void setCorpusSessions(int count) { corpusSessions_ = count; }
-
   private:
     std::optional<Failure> rerun(int session, const Lines& lines, bool sourcePlaces = false);
     std::optional<Failure> diverges(Failure failure, const SessionOutcome& mine,
@@ -70,7 +67,6 @@ class FailureReview {
     const ValidationOptions& options_;
     ChildProcess::Deadline deadline_;
     ValidationLog& log_;
-    int corpusSessions_ = 0;
 };
 
 #endif

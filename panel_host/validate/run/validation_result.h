@@ -21,6 +21,7 @@ struct ValidationResult {
     int corpusRead = 0;
     int corpusSkipped = 0;
     int corpusWritten = 0;
+    int corpusPickedUp = 0; // sessions other runs added to the folder while this one ran
 };
 
 #endif

@@ -54,32 +54,44 @@ ValidationResult ValidationRun::run() {
     return result();
 }
 
-// The sessions in --corpus, played before the first round as sessions
-// -count .. -1, so that what they reach starts the search; false when the
-// library could not be loaded at all.
+// The sessions in --corpus not read yet, played as sessions numbered below
+// those read before (-1, -2, ...), so that what they reach feeds the search:
+// all of them before the first round, then those other runs on the same
+// folder added, at the start of each round. False when the library could not
+// be loaded at all.
 bool ValidationRun::playCorpus(FailureReview& review) {
     if (options_.corpus.empty() || !explorer_ || !failures_.empty())
         return true;
-    makeFolders(options_.corpus);
-    CorpusSessions read = readCorpusFolder(options_.corpus, layout_);
-    corpusRead_ = static_cast<int>(read.sessions.size());
-    corpusSkipped_ = read.skipped;
-    log_.note("validate: corpus " + options_.corpus + ": " + std::to_string(corpusRead_) +
-              " sessions read, " + std::to_string(corpusSkipped_) + " files skipped");
-    if (read.sessions.empty())
+    bool first = !corpusOpened_;
+    corpusOpened_ = true;
+    if (first)
+        makeFolders(options_.corpus);
+    CorpusSessions read = readCorpusFolder(options_.corpus, layout_, corpusKnown_);
+    int count = static_cast<int>(read.sessions.size());
+    corpusSkipped_ += read.skipped;
+    (first ? corpusRead_ : corpusPickedUp_) += count;
+    if (first)
+        log_.note("validate: corpus " + options_.corpus + ": " + std::to_string(count) +
+                  " sessions read, " + std::to_string(read.skipped) + " files skipped");
+    if (count == 0)
         return true;
-    review.setCorpusSessions(corpusRead_);
+    // Numbered from the lowest up, so the folder's first file is the
+    // highest of the block: -(before + count) .. -(before + 1).
+    std::reverse(read.sessions.begin(), read.sessions.end());
+    int before = corpusRead_ + corpusPickedUp_ - count;
     fromCorpus_ = true;
     int played = 0;
-    bool ok = runWindow(-corpusRead_, corpusRead_, played, review, &read.sessions);
+    bool ok = runWindow(-(before + count), count, played, review, &read.sessions);
     fromCorpus_ = false;
     return ok;
 }
 
 // A session the search kept goes into --corpus too, unless it came from there.
 void ValidationRun::keep(const Lines& lines, bool kept) {
-    if (kept && !fromCorpus_ && !options_.corpus.empty() &&
-        writeCorpusSession(options_.corpus, lines))
+    if (!kept || fromCorpus_ || options_.corpus.empty())
+        return;
+    std::string name = writeCorpusSession(options_.corpus, lines);
+    if (!name.empty() && corpusKnown_.insert(name).second)
         ++corpusWritten_;
 }
 
@@ -92,6 +104,8 @@ bool ValidationRun::playRounds(FailureReview& review) {
             outOfTime_ = true;
             break;
         }
+        if (round > 0 && !playCorpus(review))
+            return false; // what other runs on the folder added since
         int count = std::min(roundSize(round), endSession() - first);
         int played = 0;
         if (!runWindow(first, count, played, review))
@@ -440,5 +454,6 @@ ValidationResult ValidationRun::result() const {
     result.corpusRead = corpusRead_;
     result.corpusSkipped = corpusSkipped_;
     result.corpusWritten = corpusWritten_;
+    result.corpusPickedUp = corpusPickedUp_;
     return result;
 }

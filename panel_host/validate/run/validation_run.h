@@ -84,7 +84,9 @@ class ValidationRun {
     int sessionsPlayed_ = 0;
     int sessionsDone_ = 0;
     bool fromCorpus_ = false; // the window under way plays the sessions read from --corpus
-    int corpusRead_ = 0, corpusSkipped_ = 0, corpusWritten_ = 0;
+    int corpusRead_ = 0, corpusSkipped_ = 0, corpusWritten_ = 0, corpusPickedUp_ = 0;
+    std::set<std::string> corpusKnown_; // names in --corpus read or written by this run
+    bool corpusOpened_ = false;
 };
 
 #endif
