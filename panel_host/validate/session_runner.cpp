@@ -59,6 +59,8 @@ class Session {
         else if (play(steps))
             finish(steps.size());
         outcome_.shownLayout = studio_.shownLayoutFile();
+        // What it printed, however the session ended, so none is counted in the next.
+        outcome_.prints = takePrinted();
         if (route_) {
             if (std::optional<CodeCoverage> coverage = route_->coverage())
                 outcome_.coverage = std::make_shared<const CodeCoverage>(std::move(*coverage));
@@ -178,10 +180,7 @@ class Session {
         host_.close();
         if (!host_.breaches().empty())
             failOnBreach("delete", "", at);
-        outcome_.prints = takePrinted();
-        if (!host_.breaches().empty())
-            return;
-        if (int left = leftoverProcesses(getppid(), {sharedSymbolizer().runningChild()}))
+        else if (int left = leftoverProcesses(getppid(), {sharedSymbolizer().runningChild()}))
             fail(leftProcessesKind,
                  "the script left " + std::to_string(left) + " process" + (left == 1 ? "" : "es") +
                      " running after its delete",
